@@ -1,0 +1,32 @@
+// Codeblocks: a base (a block of the collector) with the block's p-code and the detached locals
+// it shares with the procedure that created it.
+#pragma once
+
+#include <cstdint>
+
+#include "item.h"
+
+struct VlSymbol;
+struct VlArrayBase;
+
+struct VlCodeblock {
+  const char* procname;  // procedure that created the block (static text)
+  uint16_t line;         // line at creation
+  uint16_t localCount;   // detached locals
+  int32_t holders;
+  const uint8_t* pcode;
+  uint32_t codeLength;
+  bool ownsCode;          // macro-compiled blocks own a copy of their p-code
+  VlItem* locals;         // [0] header (count of sharing blocks in u.i64), [1..n] memvar references
+  VlSymbol* symbols;      // the module's symbol table
+  VlItem** globals;       // the module's globals table
+  VlArrayBase* object;    // self of the method that created the block, held; null otherwise
+};
+
+void vl_codeblockHold(VlCodeblock* cb);
+void vl_codeblockDrop(VlCodeblock* cb);
+void vl_codeblockReleaseBlock(void* cb);  // the collector's release routine
+void vl_codeblockMark(VlCodeblock* cb);   // marks detached locals and the held object
+
+// The function behind __EVAL: evaluates the codeblock that is self of the current frame.
+void vl_codeblockEvaluate();

@@ -1,0 +1,60 @@
+// Generic error codes of run-time errors, and the option flags of the error builders.
+#pragma once
+
+enum VlGenCode : int {
+  VL_EG_UNKNOWN = 0,
+  VL_EG_ARG = 1,
+  VL_EG_BOUND = 2,
+  VL_EG_STROVERFLOW = 3,
+  VL_EG_NUMOVERFLOW = 4,
+  VL_EG_ZERODIV = 5,
+  VL_EG_NUMERR = 6,
+  VL_EG_SYNTAX = 7,
+  VL_EG_COMPLEXITY = 8,
+  VL_EG_MEM = 11,
+  VL_EG_NOFUNC = 12,
+  VL_EG_NOMETHOD = 13,
+  VL_EG_NOVAR = 14,
+  VL_EG_NOALIAS = 15,
+  VL_EG_NOVARMETHOD = 16,
+  VL_EG_BADALIAS = 17,
+  VL_EG_DUPALIAS = 18,
+  VL_EG_CREATE = 20,
+  VL_EG_OPEN = 21,
+  VL_EG_CLOSE = 22,
+  VL_EG_READ = 23,
+  VL_EG_WRITE = 24,
+  VL_EG_PRINT = 25,
+  VL_EG_UNSUPPORTED = 30,
+  VL_EG_LIMIT = 31,
+  VL_EG_CORRUPTION = 32,
+  VL_EG_DATATYPE = 33,
+  VL_EG_DATAWIDTH = 34,
+  VL_EG_NOTABLE = 35,
+  VL_EG_NOORDER = 36,
+  VL_EG_SHARED = 37,
+  VL_EG_UNLOCKED = 38,
+  VL_EG_READONLY = 39,
+  VL_EG_APPENDLOCK = 40,
+  VL_EG_LOCK = 41,
+  VL_EG_ARRACCESS = 46,
+  VL_EG_ARRASSIGN = 47,
+  VL_EG_ARRDIMENSION = 48,
+  VL_EG_NOTARRAY = 49,
+  VL_EG_CONDITION = 50,
+};
+
+enum : unsigned {
+  VL_ERR_FLAG_RETRY = 1,
+  VL_ERR_FLAG_SUBSTITUTE = 2,
+  VL_ERR_FLAG_DEFAULT = 4,
+};
+
+enum : unsigned {
+  VL_ERR_RESULT_DEFAULT = 0,
+  VL_ERR_RESULT_RETRY = 1,
+  VL_ERR_RESULT_BREAK = 0xFFFF,
+};
+
+// Severity the builders use.
+inline constexpr int VL_ERR_SEVERITY_ERROR = 2;
