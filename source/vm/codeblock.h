@@ -28,5 +28,17 @@ void vl_codeblockDrop(VlCodeblock* cb);
 void vl_codeblockReleaseBlock(void* cb);  // the collector's release routine
 void vl_codeblockMark(VlCodeblock* cb);   // marks detached locals and the held object
 
+// MAKEBLOCK2 / MAKEBLOCK1: a new block over `code` (codeLength bytes inside the module's p-code),
+// detaching the listed locals of the current frame (1-based local numbers, `localCount` of them
+// at `localNumbers`, each a little-endian U2). Leaves the item in `out`.
+void vl_codeblockNew(VlItem* out, const uint8_t* code, uint32_t codeLength, uint16_t params,
+                     const uint8_t* localNumbers, uint16_t localCount, VlSymbol* symbols, VlItem** globals);
+// RTBLOCK: copies the code into an owned buffer; no locals, symbols or object.
+void vl_codeblockMacroNew(VlItem* out, const uint8_t* code, uint32_t codeLength, uint16_t params);
+// Detached local -index (index < 0) of the block that is self of the current frame.
+VlItem* vl_codeblockGetVar(VlItem* block, int index);
+// A reference item to that detached local.
+void vl_codeblockGetRef(VlItem* out, VlItem* block, int index);
+
 // The function behind __EVAL: evaluates the codeblock that is self of the current frame.
 void vl_codeblockEvaluate();

@@ -21,6 +21,7 @@ void vl_vmExecutorReset() { vl_vmLineBase = 0; vl_vmTryDepth = 0; }
 void vl_vmExecutorRelease() {}
 
 // Statics: no module can reserve statics yet.
+#include "memvars.h"
 void vl_staticsReset() {}
 void vl_staticsRelease() {}
 

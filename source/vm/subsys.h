@@ -12,7 +12,7 @@ void vl_inkeyReleaseFilters();
 void vl_vmExecutorReset();
 void vl_vmExecutorRelease();
 
-// Statics array and the VM's globals array.
+// Statics array (declared with the memory variables).
 void vl_staticsReset();
 void vl_staticsRelease();
 
