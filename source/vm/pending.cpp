@@ -20,11 +20,6 @@ void vl_inkeyReleaseFilters() {}
 void vl_vmExecutorReset() { vl_vmLineBase = 0; vl_vmTryDepth = 0; }
 void vl_vmExecutorRelease() {}
 
-// Statics: no module can reserve statics yet.
-#include "memvars.h"
-void vl_staticsReset() {}
-void vl_staticsRelease() {}
-
 // National language: only English is known; the language module registry comes later.
 void vl_i18nInit(const char*) {}
 void vl_i18nRelease() {}
@@ -39,10 +34,6 @@ void vl_rddShutdown() {}
 
 void vl_vmExecute(const uint8_t*, VlSymbol*, VlItem**, uint32_t) {
   vl_errInternal(9014, "Unsupported VM opcode", nullptr, nullptr);
-}
-
-void vl_codeblockEvaluate() {
-  vl_errInternal(9017, "Codeblock expected from %s", "vl_vmDoBlock()", nullptr);
 }
 
 void vl_vmRequestBreak(VlItem*) {
