@@ -58,6 +58,26 @@ void vl_arrayReleaseBlock(void* data) {
 
 void vl_arrayHold(VlArrayBase* base) { ++base->holders; }
 
+namespace {
+
+// Releasing an array clears its elements, which may release nested arrays in turn. Past this
+// depth the bases that reach 0 holders are queued and released by the outermost release, so a
+// long chain of nested arrays cannot overflow the host stack.
+constexpr uint32_t MAX_RELEASE_DEPTH = 256;
+uint32_t s_releaseDepth;
+VlArrayBase** s_deferred;
+size_t s_deferredCount;
+size_t s_deferredCapacity;
+
+void releaseNow(VlArrayBase* base) {
+  ++s_releaseDepth;
+  vl_arrayReleaseBlock(base);
+  vl_gcFree(base);
+  --s_releaseDepth;
+}
+
+}  // namespace
+
 void vl_arrayDrop(VlArrayBase* base, bool isElementRef) {
   if (base->holders == 0) {
     if (isElementRef) vl_errInternal(9027, "BYREF Premature Array/Object Release detected", nullptr, nullptr);
@@ -65,9 +85,22 @@ void vl_arrayDrop(VlArrayBase* base, bool isElementRef) {
     std::snprintf(addr, sizeof addr, "%p", static_cast<void*>(base));
     vl_errInternal(9027, "Premature Array/Object Release detected %s", addr, nullptr);
   }
-  if (--base->holders == 0) {
-    vl_arrayReleaseBlock(base);
-    vl_gcFree(base);
+  if (--base->holders != 0) return;
+  if (s_releaseDepth >= MAX_RELEASE_DEPTH) {
+    if (s_deferredCount == s_deferredCapacity) {
+      s_deferredCapacity = s_deferredCapacity ? 2 * s_deferredCapacity : 256;
+      s_deferred = static_cast<VlArrayBase**>(s_deferred ? vl_xrealloc(s_deferred, s_deferredCapacity * sizeof(VlArrayBase*))
+                                                         : vl_xgrab(s_deferredCapacity * sizeof(VlArrayBase*)));
+    }
+    s_deferred[s_deferredCount++] = base;
+    return;
+  }
+  releaseNow(base);
+  if (s_releaseDepth == 0 && s_deferredCount) {
+    while (s_deferredCount) releaseNow(s_deferred[--s_deferredCount]);
+    vl_xfree(s_deferred);
+    s_deferred = nullptr;
+    s_deferredCapacity = 0;
   }
 }
 

@@ -35,6 +35,7 @@ GcBlock* s_ordinary;
 GcBlock* s_held;
 uint16_t s_colour = COLOUR;
 uint32_t s_allocs;
+size_t s_blocks;  // blocks on both lists
 bool s_running;
 bool s_finalRelease;
 
@@ -104,6 +105,7 @@ void vl_gcInit() {
   s_ordinary = s_held = nullptr;
   s_colour = COLOUR;
   s_allocs = 0;
+  s_blocks = 0;
   s_running = s_finalRelease = false;
 }
 
@@ -116,6 +118,7 @@ void* vl_gcAllocMark(size_t size, VlGcReleaseFn release, VlGcMarkFn mark) {
   b->pad = 0;
   link(&s_ordinary, b);
   ++s_allocs;
+  ++s_blocks;
   return dataOf(b);
 }
 
@@ -132,6 +135,7 @@ void vl_gcFree(void* data) {
     unlink(&s_ordinary, b);
     if (s_allocs) --s_allocs;
   }
+  --s_blocks;
   vl_xfree(b);
 }
 
@@ -322,6 +326,7 @@ void vl_gcCollect(bool forced) {
   for (GcBlock* b = doomed; b; b = b->next) b->release(dataOf(b));
   while (doomed) {
     GcBlock* next = doomed->next;
+    --s_blocks;
     vl_xfree(doomed);
     doomed = next;
   }
@@ -349,11 +354,13 @@ void vl_gcReleaseAll() {
     }
   }
   s_allocs = 0;
+  s_blocks = 0;
   s_running = false;
   s_finalRelease = false;
 }
 
 uint32_t vl_gcAllocCount() { return s_allocs; }
+size_t vl_gcBlockCount() { return s_blocks; }
 bool vl_gcIsReleasingAll() { return s_finalRelease; }
 
 // VL_GCALL([lForce]): runs a collection; forced unless .F. is passed, in which case it runs only

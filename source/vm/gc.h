@@ -34,6 +34,7 @@ void vl_gcCollect(bool forced);
 void vl_gcReleaseAll();
 void vl_gcInit();
 uint32_t vl_gcAllocCount();
+size_t vl_gcBlockCount();  // blocks alive on both lists
 bool vl_gcIsReleasingAll();
 
 // A root provider marks items the collector cannot see otherwise (memory variables, statics,
