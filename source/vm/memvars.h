@@ -10,6 +10,7 @@
 //     PRIVATE and rebinding the name to the value it hid (the record's link).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "item.h"
@@ -73,6 +74,17 @@ void vl_memvarReleaseAll();
 using VlFieldReader = bool (*)(VlSymbol* sym, VlItem* out);
 void vl_memvarSetFieldReader(VlFieldReader reader);
 VlFieldReader vl_memvarFieldReader();
+
+// ---- the save file (".mem") ----
+// The bytes of a save file holding the variables the mask selects (like: the names matching it;
+// otherwise the names not matching it). The buffer is the caller's (vl_xfree). An invalid mask is
+// internal error 9100.
+uint8_t* vl_memvarSaveImage(const char* mask, size_t maskLen, bool like, bool longNames, size_t* size);
+// Restores the selected records of a save file's bytes (each assigned to its variable, or a new
+// PRIVATE); `last` (may be null) receives the value of the last record restored. Damaged bytes
+// end the restore after the last whole record. True when anything was restored.
+bool vl_memvarRestoreImage(const uint8_t* data, size_t size, bool longNames, const char* mask, size_t maskLen,
+                           bool like, VlItem* last);
 
 // ---- statics ----
 // One process-wide array; a module's statics are a slice of it. The module's "(_INITSTATICS)"
