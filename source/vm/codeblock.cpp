@@ -63,10 +63,9 @@ void vl_codeblockDelete(VlItem* block) {
 void vl_codeblockReleaseBlock(void* data) { releaseContents(static_cast<VlCodeblock*>(data), false); }
 
 void vl_codeblockMark(VlCodeblock* cb) {
-  for (uint16_t i = 1; i <= cb->localCount; ++i) {
-    VlItem* value = vl_itemUnRef(&cb->locals[i]);
-    if (value->type & VL_IT_GCITEM) vl_gcItemRef(value);
-  }
+  // Each entry is a reference to a detached value: marking it follows it to the value.
+  for (uint16_t i = 1; i <= cb->localCount; ++i)
+    if (cb->locals[i].type & VL_IT_GCITEM) vl_gcItemRef(&cb->locals[i]);
   if (cb->object) {
     VlItem tmp;
     tmp.type = VL_IT_ARRAY;

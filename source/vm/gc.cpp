@@ -243,16 +243,25 @@ void drainPending() {
 }  // namespace
 
 void vl_gcItemRef(const VlItem* item) {
-  if (VL_IS_BYREF(item)) {
-    if (item->n16 == VL_REF_ARRAY) {
-      // The element is marked with its array.
+  // References are followed one step at a time, so that a reference reached through a memory
+  // variable (a by-reference parameter, a detached local) still marks the array it points into.
+  // A chain of references is short; the bound only stops a damaged one from looping.
+  for (int hops = 0; VL_IS_BYREF(item) && hops < 64; ++hops) {
+    if (!VL_IS_MEMVAR(item) && item->n16 == VL_REF_ARRAY) {
       auto* base = static_cast<VlArrayBase*>(item->u.ref.ptr);
       if (vl_gcMarkBlock(base)) visit(VL_IT_ARRAY, base);
-    } else if (item->n16 == VL_REF_BLOCKLOCAL || item->n16 == VL_REF_MEMVAR || item->n16 == VL_REF_LOCAL ||
-               item->n16 == VL_REF_GLOBAL || VL_IS_MEMVAR(item)) {
-      const VlItem* target = vl_itemUnRef(const_cast<VlItem*>(item));
-      if (target != item && !VL_IS_BYREF(target) && (target->type & VL_IT_GCITEM)) vl_gcItemRef(target);
+      item = nullptr;
+      break;
     }
+    const VlItem* target = vl_itemUnRefOnce(const_cast<VlItem*>(item));
+    if (target == item || !(target->type & VL_IT_GCITEM)) {
+      item = nullptr;
+      break;
+    }
+    item = target;
+  }
+  if (!item || VL_IS_BYREF(item)) {
+    // nothing more to mark
   } else if (VL_IS_ARRAY(item)) {
     if (vl_gcMarkBlock(item->u.arr.base)) visit(VL_IT_ARRAY, item->u.arr.base);
   } else if (VL_IS_HASH(item)) {

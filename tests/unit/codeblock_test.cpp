@@ -154,6 +154,28 @@ TEST(Codeblock, ACycleThroughADetachedLocalIsReclaimed) {
   EXPECT_EQ(vl_gcBlockCount(), blocks);
 }
 
+TEST(Codeblock, AnArrayReachedOnlyThroughAReferenceInADetachedLocalSurvivesACollection) {
+  vl_gcCollect(true);
+  size_t blocks = vl_gcBlockCount();
+  VlItem* block = vl_stackAllocItem();  // the block is a root; the array is reachable only through it
+  {
+    Item array, none;
+    vl_arrayNew(&array, 2);
+    vt::num(vl_arrayGetItemPtr(&array, 2), 77);
+    inFrameWithSelf(&none, [&] {
+      VlItem* slot = vl_stackAllocItem();
+      vl_arrayGetRef(&array, 2, slot);  // a by-reference argument @array[2] in local 1
+      vl_codeblockNew(block, s_code, sizeof s_code, 0, s_localOne, 1, nullptr, nullptr);
+      vl_stackPop();
+    });
+  }
+  vl_gcCollect(true);
+  EXPECT_EQ(vl_gcBlockCount(), blocks + 2);
+  EXPECT_EQ(vt::show(detached(block, 1)), "77");
+  vl_stackPop();
+  EXPECT_EQ(vl_gcBlockCount(), blocks);
+}
+
 using CodeblockDeathTest = ::testing::Test;
 
 TEST_F(CodeblockDeathTest, EvaluatingSomethingElseIsInternalError9017) {
