@@ -50,6 +50,7 @@ VL_FUNC(ARRAY) {
     int64_t v = vl_itemGetNLL(vl_param(i, VL_IT_NUMERIC));
     if (v < 0 || v > UINT32_MAX) {
       vl_errRT_BASE(VL_EG_BOUND, 1131, nullptr, "array dimension", 1, vl_paramError(1));
+      vl_ret();
       return;
     }
     dims.push_back(static_cast<uint32_t>(v));
@@ -85,6 +86,7 @@ VL_FUNC(ASIZE) {
   uint32_t len;
   if (!array || !numArg(2, &len)) {
     vl_errRT_BASE(VL_EG_ARG, 2023, nullptr, "ASIZE", 2, vl_paramError(1), vl_paramError(2));
+    vl_ret();
     return;
   }
   vl_arraySize(array, len);
@@ -152,6 +154,7 @@ VL_FUNC(AEVAL) {
   VlItem* block = vl_param(2, VL_IT_BLOCK);
   if (!array || !block) {
     vl_errRT_BASE(VL_EG_ARG, 2017, nullptr, "AEVAL", 4, array, block, vl_paramError(3), vl_paramError(4));
+    vl_ret();
     return;
   }
   uint32_t start, count;

@@ -357,6 +357,7 @@ bool forEachName(const VlItem* arg, Fn fn) {
 }
 
 void createNamed(int scope) {
+  vl_ret();
   int n = vl_pcount();
   for (int i = 1; i <= n; ++i) {
     const VlItem* arg = vl_param(i, VL_IT_ANY);
