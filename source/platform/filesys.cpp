@@ -383,7 +383,7 @@ bool resolve(const char* conv, std::string& out, bool* dirMissing = nullptr) {
   out.clear();
   const char* p = conv;
   if (*p == '/') {
-    out = "/";
+    out.assign(1, '/');
     while (*p == '/') ++p;
   }
   while (*p) {
