@@ -727,6 +727,51 @@ TEST_F(Fs, FaultsFailTheChosenCall) {
   EXPECT_TRUE(vl_fsClose(h));
 }
 
+TEST_F(Fs, ArbitraryNamesFailCleanly) {
+  // Random bytes as names and patterns (kept inside the test directory: no separators) and as
+  // file names to split; nothing may crash and nothing outside the directory may change.
+  put("keep.dbf", "keep");
+  uint64_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<unsigned>(seed >> 33);
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string name;
+    size_t len = 1 + next() % 40;
+    for (size_t i = 0; i < len; ++i) {
+      char c = static_cast<char>(1 + next() % 255);
+      if (c == '/' || c == '\\') c = '*';
+      name += c;
+    }
+    std::string full = dir + "/" + name;
+    vl_set.fileCase = static_cast<int>(next() % 3);
+    vl_set.trimFileName = next() % 2 != 0;
+    VlFHandle h = vl_fsOpen(full.c_str(), next() & 0x73);
+    if (h != VL_FS_ERROR) vl_fsClose(h);
+    vl_fsFile(full.c_str());
+    if (VlFsFind* f = vl_fsFindFirst(full.c_str(), next() & 0xFFFF)) {
+      while (vl_fsFindNext(f)) {
+      }
+      vl_fsFindClose(f);
+    }
+    // Erase and rename only plain names: never "." or ".." (trimmed), which name directories.
+    bool plain = name.find_first_of("*?") == std::string::npos && name.find_first_not_of(". ") != std::string::npos &&
+                 name != "keep.dbf";
+    if (plain) {
+      vl_fsDelete(full.c_str());
+      vl_fsRename(full.c_str(), (full + "x").c_str());
+    }
+    char merged[VL_FS_PATH_MAX];
+    std::string bytes;
+    for (size_t i = 0; i < len; ++i) bytes += static_cast<char>(1 + next() % 255);
+    VlFName* parts = vl_fsFNameSplit(bytes.c_str());
+    EXPECT_STREQ(vl_fsFNameMerge(merged, parts), bytes.c_str());
+    vl_xfree(parts);
+  }
+  EXPECT_EQ(get("keep.dbf"), "keep");
+}
+
 TEST(FsNames, SplitAndMerge) {
   const struct {
     const char* in;
