@@ -1,6 +1,6 @@
 // The memory-variable save file (".mem"): encoding the selected variables into the file's bytes
 // and restoring variables from them. Only the byte layout and the selection live here; the
-// language functions __MSAVE and __MRESTORE wrap them with the file I/O.
+// language functions __MSAVE and __MRESTORE at the end wrap them with the file I/O.
 //
 // The file is a sequence of records ended by one byte 0x1A. A record is a header of 32 bytes
 // (85 in long-name mode) followed by the value's data:
@@ -22,8 +22,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "../platform/filesys.h"
 #include "../rtl/regex.h"
+#include "../rtl/set.h"
 #include "errint.h"
+#include "extend.h"
 #include "memvars.h"
 #include "symbols.h"
 #include "xmem.h"
@@ -244,3 +247,110 @@ done:
   vl_itemClear(&value);
   return any;
 }
+
+// ---- __MSAVE and __MRESTORE: the file around the bytes ----
+namespace {
+
+// The name with ".mem" added when it has no extension; with `inDefault`, a name without a
+// directory is taken from the SET DEFAULT directory.
+void saveFileName(const char* given, bool inDefault, char* out) {
+  VlFName* parts = vl_fsFNameSplit(given);
+  VlFName merged = *parts;
+  if (!merged.ext) merged.ext = ".mem";
+  if (inDefault && !merged.path && vl_set.defaultDir && vl_set.defaultDir[0]) merged.path = vl_set.defaultDir;
+  vl_fsFNameMerge(out, &merged);
+  vl_xfree(parts);
+}
+
+// Raises a file error on the name with the file layer's error code; true when the handler asks
+// for a retry.
+bool fileError(int genCode, int subCode, const char* name, unsigned flags) {
+  VlItem file;
+  file.type = VL_IT_NIL;
+  vl_itemPutC(&file, name);
+  unsigned answer = vl_errRT_BASE_Ext1(genCode, subCode, nullptr, name, static_cast<int>(vl_fsOsError()), flags, 1, &file);
+  vl_itemClear(&file);
+  return answer == VL_ERR_RESULT_RETRY;
+}
+
+}  // namespace
+
+// __MSAVE(file, mask, like [, longNames]): writes the selected variables.
+VL_FUNC(__MSAVE) {
+  const VlItem* file = vl_param(1, VL_IT_STRING);
+  const VlItem* mask = vl_param(2, VL_IT_STRING);
+  const VlItem* like = vl_param(3, VL_IT_LOGICAL);
+  vl_ret();
+  if (!file || !mask || !like) {
+    vl_errRT_BASE(VL_EG_ARG, 2008, nullptr, "__MSAVE", VL_ERR_ARGS_BASEPARAMS);
+    return;
+  }
+  char name[VL_FS_PATH_MAX];
+  saveFileName(file->u.str.text, false, name);
+  size_t size = 0;
+  uint8_t* data = vl_memvarSaveImage(mask->u.str.text, mask->n32, like->u.i32 != 0, vl_parl(4), &size);
+  VlFHandle h;
+  while ((h = vl_fsCreate(name, 0)) == VL_FS_ERROR) {
+    if (!fileError(VL_EG_CREATE, 2006, name, VL_ERR_FLAG_RETRY | VL_ERR_FLAG_DEFAULT)) {
+      vl_xfree(data);
+      return;
+    }
+  }
+  size_t done = 0;
+  while (done < size) {
+    uint32_t chunk = size - done > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(size - done);
+    uint32_t written = vl_fsWrite(h, data + done, chunk);
+    done += written;
+    if (written < chunk) break;
+  }
+  vl_fsClose(h);
+  vl_xfree(data);
+  // A save file cut short (a full disk) must not pass for a complete one.
+  if (done < size) fileError(VL_EG_WRITE, 2006, name, VL_ERR_FLAG_DEFAULT);
+}
+
+// __MRESTORE(file, additive [, longNames [, mask [, like]]]): reads a save file; the result is
+// the value of the last variable restored.
+VL_FUNC(__MRESTORE) {
+  const VlItem* file = vl_param(1, VL_IT_STRING);
+  const VlItem* additive = vl_param(2, VL_IT_LOGICAL);
+  vl_ret();
+  if (!file || !additive) {
+    vl_errRT_BASE(VL_EG_ARG, 2007, nullptr, "__MRESTORE", VL_ERR_ARGS_BASEPARAMS);
+    return;
+  }
+  bool longNames = vl_parl(3);
+  const VlItem* mask = vl_param(4, VL_IT_STRING);
+  const VlItem* like = vl_param(5, VL_IT_LOGICAL);
+  char name[VL_FS_PATH_MAX];
+  saveFileName(file->u.str.text, true, name);
+  VlFHandle h;
+  while ((h = vl_fsOpen(name, VL_FO_READ | VL_FO_DENYWRITE)) == VL_FS_ERROR) {
+    if (!fileError(VL_EG_OPEN, 2005, name, VL_ERR_FLAG_RETRY | VL_ERR_FLAG_DEFAULT)) {
+      vl_retl(false);
+      return;
+    }
+  }
+  // The file is open: only now are the variables released, so a missing file loses none.
+  if (!additive->u.i32) vl_memvarReleaseAll();
+
+  int64_t fileSize = vl_fsSize(h);
+  size_t capacity = fileSize > 0 ? static_cast<size_t>(fileSize) : 0;
+  auto* data = static_cast<uint8_t*>(vl_xgrab(capacity + 1));
+  size_t size = 0;
+  while (size < capacity) {
+    uint32_t chunk = capacity - size > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(capacity - size);
+    uint32_t got = vl_fsRead(h, data + size, chunk);
+    size += got;
+    if (got < chunk) break;  // shorter than its size said: restore what was read
+  }
+  vl_fsClose(h);
+  VlItem last;
+  last.type = VL_IT_NIL;
+  vl_memvarRestoreImage(data, size, longNames, mask ? mask->u.str.text : "*", mask ? mask->n32 : 1,
+                        like ? like->u.i32 != 0 : true, &last);
+  vl_xfree(data);
+  vl_itemReturnForward(&last);
+}
+
+VL_NATIVE_MODULE(memsave, VL_FUNCENTRY(__MSAVE), VL_FUNCENTRY(__MRESTORE));

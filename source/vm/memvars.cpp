@@ -321,7 +321,19 @@ void vl_memvarRelease(VlDynSym* d) {
 }
 
 void vl_memvarReleaseAll() {
-  for (uint32_t i = 0, n = vl_dynsymCount(); i < n; ++i) vl_memvarRelease(vl_dynsymAt(i));
+  // Every binding goes, and with a PRIVATE also the values it hides (they could never be
+  // reached again). The private stack keeps its entries; a return finds them unbound and skips
+  // them.
+  for (uint32_t i = 0, n = vl_dynsymCount(); i < n; ++i) {
+    VlDynSym* d = vl_dynsymAt(i);
+    for (uint32_t guard = 0; d->memvar && guard <= s_used; ++guard) {
+      uint32_t handle = d->memvar;
+      int32_t hidden = record(handle).link;
+      d->memvar = hidden > 0 && static_cast<uint32_t>(hidden) <= s_used ? static_cast<uint32_t>(hidden) : 0;
+      vl_memvarValueRelease(handle);
+    }
+    d->memvar = 0;
+  }
 }
 
 void vl_memvarSetFieldReader(VlFieldReader reader) { s_fieldReader = reader; }

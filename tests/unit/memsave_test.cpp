@@ -2,6 +2,9 @@
 // with widths, masks, long names, and damaged bytes that must restore only whole records.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "vars_util.h"
 #include "vm/codeblock.h"
 #include "vm/memvars.h"
+#include "platform/filesys.h"
 #include "vm/xmem.h"
 
 using vt::Item;
@@ -221,6 +225,93 @@ TEST_F(MemSaveDeathTest, AnInvalidMaskIsInternalError9100) {
   size_t size;
   EXPECT_DEATH(vl_memvarSaveImage("A[B", 3, true, false, &size),
                "9100.*Invalid mask passed as MEMVAR filter 'A\\[B' -> '\\(\\?i\\)A\\[B'");
+}
+
+}  // namespace
+
+namespace {
+
+// A scratch directory for the save files of one test.
+struct TempDir {
+  std::string path;
+  TempDir() {
+    char tmpl[] = "/tmp/vl_memsave_XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+  std::string file(const char* name) const { return path + "/" + name; }
+};
+
+bool exists(const std::string& name) { return access(name.c_str(), F_OK) == 0; }
+
+using MemSaveFile = Fixture;
+
+TEST_F(MemSaveFile, SaveAndRestoreThroughAFileWithTheDefaultExtension) {
+  TempDir dir;
+  Item file, mask, like, additive, r;
+  vt::str(&file, dir.file("vars").c_str());
+  vt::str(&mask, "MS_*");
+  vl_itemPutL(&like, true);
+  vt::call(&r, "__MSAVE", {&file, &mask, &like});
+  ASSERT_TRUE(exists(dir.file("vars.mem")));
+
+  Item other;
+  vt::num(&other, 1);
+  set("MS_OTHER", &other);
+  releaseAll({"MS_A_NUM", "MS_C_STR"});
+  vl_itemPutL(&additive, true);
+  vt::call(&r, "__MRESTORE", {&file, &additive});
+  EXPECT_EQ(vl_itemGetCLen(&r), 32766u) << "the value of the last record";
+  EXPECT_EQ(vt::show(get("MS_C_STR")), "\"hello\"");
+  EXPECT_NE(get("MS_OTHER"), nullptr) << "additive: the other variables stay";
+
+  vl_itemPutL(&additive, false);
+  Item restoreMask, restoreLike, longNames;
+  vt::str(&restoreMask, "MS_C*");
+  vl_itemPutL(&restoreLike, true);
+  vl_itemPutL(&longNames, false);
+  vt::call(&r, "__MRESTORE", {&file, &additive, &longNames, &restoreMask, &restoreLike});
+  EXPECT_EQ(get("MS_OTHER"), nullptr) << "not additive: every variable was released first";
+  EXPECT_EQ(get("MS_A_NUM"), nullptr) << "the mask left it out";
+  EXPECT_EQ(vt::show(get("MS_C_STR")), "\"hello\"");
+  EXPECT_EQ(vt::show(&r), "\"hello\"");
+}
+
+TEST_F(MemSaveFile, AnExtensionGivenIsKept) {
+  TempDir dir;
+  Item file, mask, like, r;
+  vt::str(&file, dir.file("vars.sav").c_str());
+  vt::str(&mask, "MS_B*");
+  vl_itemPutL(&like, true);
+  vt::call(&r, "__MSAVE", {&file, &mask, &like});
+  EXPECT_TRUE(exists(dir.file("vars.sav")));
+  EXPECT_FALSE(exists(dir.file("vars.sav.mem")));
+}
+
+using MemSaveFileDeathTest = Fixture;
+
+TEST_F(MemSaveFileDeathTest, FileFailuresAndWrongArgumentsRaiseErrors) {
+  // Without the Error class each run-time error ends in the error system's internal error; what
+  // matters is that none of these passes silently.
+  TempDir dir;
+  Item file, mask, like, additive, r, number;
+  vt::str(&file, dir.file("none").c_str());
+  vt::str(&mask, "*");
+  vl_itemPutL(&like, true);
+  vl_itemPutL(&additive, false);
+  vt::num(&number, 1);
+  EXPECT_DEATH(vt::call(&r, "__MRESTORE", {&file, &additive}), "Couldn't create Error object");
+  EXPECT_DEATH(vt::call(&r, "__MRESTORE", {&number, &additive}), "Couldn't create Error object");
+  EXPECT_DEATH(vt::call(&r, "__MSAVE", {&file, &number, &like}), "Couldn't create Error object");
+  Item missingDir;
+  vt::str(&missingDir, dir.file("no/such/dir/x").c_str());
+  EXPECT_DEATH(vt::call(&r, "__MSAVE", {&missingDir, &mask, &like}), "Couldn't create Error object");
+  EXPECT_DEATH(
+      {
+        vl_fsFaultWriteLimit(40);  // the disk fills up in the middle of the file
+        vt::call(&r, "__MSAVE", {&file, &mask, &like});
+      },
+      "Couldn't create Error object");
 }
 
 }  // namespace
