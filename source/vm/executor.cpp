@@ -15,8 +15,12 @@
 //  4. With a code length given, no operand is read past the end and no jump lands outside.
 #include "executor.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "../rtl/regex.h"
 #include "../rtl/set.h"
@@ -46,6 +50,63 @@ namespace {
 constexpr uint32_t MAX_NEST = 16;      // WITH OBJECT and FOR EACH levels (at most 15 open)
 constexpr size_t MAX_FIXED_LEN = 11;   // longest instruction of fixed length (PUTDOUBLE)
 constexpr uint8_t HIDDEN_KEY = 0x5A;   // exclusive-or key of scrambled hidden strings
+
+// Length of each instruction whose length is fixed; 1 for the others (they measure themselves)
+// and for bytes that are no instruction (they stop at the dispatch).
+constexpr uint8_t fixedLength(VlOpFmt f) {
+  switch (f) {
+    case VL_FMT_NONE: return 1;
+    case VL_FMT_U1:
+    case VL_FMT_S1:
+    case VL_FMT_SYM1:
+    case VL_FMT_LOCAL1:
+    case VL_FMT_JMP1: return 2;
+    case VL_FMT_U2:
+    case VL_FMT_S2:
+    case VL_FMT_SYM2:
+    case VL_FMT_LOCAL2:
+    case VL_FMT_JMP2:
+    case VL_FMT_ENTER: return 3;
+    case VL_FMT_JMP3:
+    case VL_FMT_ENTERWIDE:
+    case VL_FMT_LOCALINT:
+    case VL_FMT_SYM2U1: return 4;
+    case VL_FMT_I4:
+    case VL_FMT_SYM2U2: return 5;
+    case VL_FMT_I8:
+    case VL_FMT_PTR: return 9;
+    case VL_FMT_DOUBLE: return 11;
+    default: return 1;
+  }
+}
+struct FixedLengths {
+  uint8_t len[256];
+  constexpr FixedLengths() : len() {
+    for (int i = 0; i < 256; ++i) len[i] = 1;
+#define VL_OP_LEN(code, name, fmt, pops, pushes) len[code] = fixedLength(VL_FMT_##fmt);
+    VL_PCODE_LIST(VL_OP_LEN)
+#undef VL_OP_LEN
+  }
+};
+constexpr FixedLengths kFixedLengths;
+constexpr const uint8_t* kFixedLen = kFixedLengths.len;
+static_assert(kFixedLengths.len[VL_P_PUTDOUBLE] == 11 && kFixedLengths.len[VL_P_PUTINT64] == 9, "instruction lengths");
+
+// Writes the first 16 bytes of an item (header and 8-byte payload) with one store, so that the
+// whole-item copies which read them back are forwarded from it instead of stalling.
+inline void setItem(VlItem* d, VlType type, uint16_t n16, int64_t payload) {
+  static_assert(offsetof(VlItem, type) == 0 && offsetof(VlItem, n16) == 2 && offsetof(VlItem, u) == 8,
+                "item header layout");
+  uint64_t head = static_cast<uint64_t>(type) | (static_cast<uint64_t>(n16) << 16);
+#if defined(__SSE2__)
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_set_epi64x(payload, static_cast<int64_t>(head)));
+#else
+  uint64_t words[2] = {head, static_cast<uint64_t>(payload)};
+  std::memcpy(d, words, 16);
+#endif
+}
+
+inline uint16_t widthLong(int64_t v) { return (v < -999999999LL || v > 9999999999LL) ? 20 : 10; }
 
 // Per call of vl_vmExecute; its address identifies the invocation to its records.
 struct Invocation {
@@ -751,12 +812,15 @@ void vl_vmRequestBreak(VlItem* value) {
 #define LIKELY(x) __builtin_expect(!!(x), 1)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
 
-#define SAVE() (vl_stack.pos = sp)
+// The instruction counter lives in a register too: a decrement of a global per instruction
+// would chain every dispatch through memory.
+#define SAVE() (vl_stack.pos = sp, s_counter = counter)
 #define LOAD()                                              \
   do {                                                      \
     sp = vl_stack.pos;                                      \
     bp = vl_stack.base;                                     \
     limit = vl_stack.items + vl_stack.capacity - 1;         \
+    counter = s_counter;                                    \
   } while (0)
 // Runs a statement that may touch the stack.
 #define CALL(stmt) \
@@ -818,14 +882,22 @@ void vl_vmRequestBreak(VlItem* value) {
     }                                                                          \
   } while (0)
 
+// A request raised by the periodic work (the cancel key) is acted on at once.
 #define PERIODIC()                                                     \
   do {                                                                 \
-    if (UNLIKELY(vl_set.backgroundTasks)) CALL(backgroundTick());      \
-    if (UNLIKELY(--s_counter == 0)) CALL(periodicCheck());             \
+    if (UNLIKELY(vl_set.backgroundTasks)) {                            \
+      CALL(backgroundTick());                                          \
+      if (vl_vmActionRequest) goto actionRequest;                      \
+    }                                                                  \
+    if (UNLIKELY(--counter == 0)) {                                    \
+      CALL(periodicCheck());                                           \
+      if (vl_vmActionRequest) goto actionRequest;                      \
+    }                                                                  \
   } while (0)
-#define TAIL_CHECK()                                                    \
-  do {                                                                  \
-    if (UNLIKELY(reinterpret_cast<uintptr_t>(pc) > guard)) checkInstruction(code, pc, end); \
+#define TAIL_CHECK()                                                                       \
+  do {                                                                                     \
+    if (UNLIKELY(reinterpret_cast<uintptr_t>(pc) > guard) && (pc >= end || pc + kFixedLen[*pc] > end)) \
+      checkInstruction(code, pc, end);                                                     \
   } while (0)
 
 #if VL_THREADED
@@ -846,6 +918,9 @@ void vl_vmRequestBreak(VlItem* value) {
 #define DISPATCH() goto top
 #define NEXT() goto next
 #endif
+// After an instruction that called nothing, no request can have been raised since the last
+// check: straight on to the next one.
+#define NEXT_FAST() DISPATCH()
 
 // Binary (and other stack-only) operators without an inline fast path.
 #define STACK_OP(fn, len) \
@@ -856,23 +931,19 @@ void vl_vmRequestBreak(VlItem* value) {
   } while (0)
 
 // Pushes an integer of the given width.
-#define PUSH_INT(v, w)        \
-  do {                        \
-    VlItem* d_;               \
-    PUSH(d_);                 \
-    d_->type = VL_IT_INTEGER; \
-    d_->n16 = (w);            \
-    d_->u.i32 = (v);          \
+#define PUSH_INT(v, w)                              \
+  do {                                              \
+    VlItem* d_;                                     \
+    PUSH(d_);                                       \
+    setItem(d_, VL_IT_INTEGER, (w), (v));           \
   } while (0)
 
 // Replaces the two top items with a logical.
-#define SET_LOGICAL2(v)          \
-  do {                           \
-    VlItem* a_ = sp[-2];         \
-    a_->type = VL_IT_LOGICAL;    \
-    a_->u.i32 = (v) ? 1 : 0;     \
-    sp[-1]->type = VL_IT_NIL;    \
-    --sp;                        \
+#define SET_LOGICAL2(v)                              \
+  do {                                               \
+    setItem(sp[-2], VL_IT_LOGICAL, 0, (v) ? 1 : 0);  \
+    sp[-1]->type = VL_IT_NIL;                        \
+    --sp;                                            \
   } while (0)
 
 // Integer comparison fast path (both operands integer or long).
@@ -885,23 +956,18 @@ void vl_vmRequestBreak(VlItem* value) {
       int64_t y_ = (b_->type == VL_IT_INTEGER) ? b_->u.i32 : b_->u.i64;           \
       SET_LOGICAL2(x_ cmp y_);                                                    \
       pc += 1;                                                                    \
-      NEXT();                                                                     \
+      NEXT_FAST();                                                                \
     }                                                                             \
     STACK_OP(slow, 1);                                                            \
   } while (0)
 
 // Stores an integral result into cell a (an integer when it fits 32 bits).
-#define PUT_INTEGRAL(a, r)                           \
-  do {                                               \
-    if (LIKELY((r) >= INT32_MIN && (r) <= INT32_MAX)) { \
-      (a)->type = VL_IT_INTEGER;                     \
-      (a)->u.i32 = static_cast<int32_t>(r);          \
-      (a)->n16 = VL_DEFAULT_WIDTH_INT(r);            \
-    } else {                                         \
-      (a)->type = VL_IT_LONG;                        \
-      (a)->u.i64 = (r);                              \
-      (a)->n16 = vl_itemDefaultWidthLong(r);         \
-    }                                                \
+#define PUT_INTEGRAL(a, r)                                          \
+  do {                                                              \
+    if (LIKELY((r) >= INT32_MIN && (r) <= INT32_MAX))               \
+      setItem((a), VL_IT_INTEGER, VL_DEFAULT_WIDTH_INT(r), (r));    \
+    else                                                            \
+      setItem((a), VL_IT_LONG, widthLong(r), (r));                  \
   } while (0)
 
 #define ARITH_OP(builtin, slow)                                                   \
@@ -917,7 +983,7 @@ void vl_vmRequestBreak(VlItem* value) {
         b_->type = VL_IT_NIL;                                                     \
         --sp;                                                                     \
         pc += 1;                                                                  \
-        NEXT();                                                                   \
+        NEXT_FAST();                                                              \
       }                                                                           \
     }                                                                             \
     STACK_OP(slow, 1);                                                            \
@@ -933,10 +999,12 @@ void vl_vmRequestBreak(VlItem* value) {
       v_ = c_->u.i32 != 0;                                                         \
       c_->type = VL_IT_NIL;                                                        \
       --sp;                                                                        \
-    } else {                                                                       \
-      CALL(vl_errRT_BASE(VL_EG_ARG, 1066, nullptr, "conditional", 1, c_));        \
-      v_ = false;                                                                  \
+      if (v_ == (jumpWhen)) JUMP(readOff);                                         \
+      else pc += (len);                                                            \
+      NEXT_FAST();                                                                 \
     }                                                                              \
+    CALL(vl_errRT_BASE(VL_EG_ARG, 1066, nullptr, "conditional", 1, c_));          \
+    v_ = false;                                                                    \
     if (v_ == (jumpWhen)) JUMP(readOff);                                           \
     else pc += (len);                                                              \
     NEXT();                                                                        \
@@ -959,6 +1027,7 @@ void vl_vmExecute(const uint8_t* pcode, VlSymbol* symbols, VlItem** globals, uin
   VlItem** sp;
   VlItem** bp;
   VlItem** limit;
+  uint16_t counter;
   LOAD();
   int localOff;
   {
@@ -993,7 +1062,7 @@ top:
     if (LIKELY(a->type == VL_IT_LOGICAL && b->type == VL_IT_LOGICAL)) {
       SET_LOGICAL2(a->u.i32 && b->u.i32);
       pc += 1;
-      NEXT();
+      NEXT_FAST();
     }
     STACK_OP(vl_opAnd, 1);
   }
@@ -1003,7 +1072,7 @@ top:
     if (LIKELY(a->type == VL_IT_LOGICAL && b->type == VL_IT_LOGICAL)) {
       SET_LOGICAL2(a->u.i32 || b->u.i32);
       pc += 1;
-      NEXT();
+      NEXT_FAST();
     }
     STACK_OP(vl_opOr, 1);
   }
@@ -1012,7 +1081,7 @@ top:
     if (LIKELY(a->type == VL_IT_LOGICAL)) {
       a->u.i32 = !a->u.i32;
       pc += 1;
-      NEXT();
+      NEXT_FAST();
     }
     STACK_OP(vl_opNot, 1);
   }
@@ -1036,33 +1105,33 @@ top:
   OP(INCR) {
     VlItem* a = sp[-1];
     if (LIKELY(a->type == VL_IT_INTEGER && a->u.i32 != INT32_MAX)) {
-      ++a->u.i32;
-      a->n16 = VL_DEFAULT_WIDTH_INT(a->u.i32);
+      int32_t r = a->u.i32 + 1;
+      setItem(a, VL_IT_INTEGER, VL_DEFAULT_WIDTH_INT(r), r);
       pc += 1;
-      NEXT();
+      NEXT_FAST();
     }
     STACK_OP(vl_opInc, 1);
   }
   OP(DECR) {
     VlItem* a = sp[-1];
     if (LIKELY(a->type == VL_IT_INTEGER && a->u.i32 != INT32_MIN)) {
-      --a->u.i32;
-      a->n16 = VL_DEFAULT_WIDTH_INT(a->u.i32);
+      int32_t r = a->u.i32 - 1;
+      setItem(a, VL_IT_INTEGER, VL_DEFAULT_WIDTH_INT(r), r);
       pc += 1;
-      NEXT();
+      NEXT_FAST();
     }
     STACK_OP(vl_opDec, 1);
   }
   OP(ADDINT16) {
     VlItem* a = sp[-1];
     int v = S2(1);
+    pc += 3;
     if (LIKELY(a->type == VL_IT_INTEGER)) {
       int64_t r = static_cast<int64_t>(a->u.i32) + v;
       PUT_INTEGRAL(a, r);
-    } else {
-      CALL(vl_opAddInt(a, v, false));
+      NEXT_FAST();
     }
-    pc += 3;
+    CALL(vl_opAddInt(a, v, false));
     NEXT();
   }
   OP(BAND) { STACK_OP(vl_opBitAnd, 1); }
@@ -1117,49 +1186,47 @@ top:
     PUSH(d);
     (void)d;
     pc += 1;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTFALSE) {
     VlItem* d;
     PUSH(d);
-    d->type = VL_IT_LOGICAL;
-    d->u.i32 = 0;
+    setItem(d, VL_IT_LOGICAL, 0, 0);
     pc += 1;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTTRUE) {
     VlItem* d;
     PUSH(d);
-    d->type = VL_IT_LOGICAL;
-    d->u.i32 = 1;
+    setItem(d, VL_IT_LOGICAL, 0, 1);
     pc += 1;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTZERO) {
     PUSH_INT(0, 10);
     pc += 1;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTONE) {
     PUSH_INT(1, 10);
     pc += 1;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTINT8) {
     PUSH_INT(S1(1), 10);
     pc += 2;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTINT16) {
     PUSH_INT(S2(1), 10);
     pc += 3;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTINT32) {
     int32_t v = vl_pcodeI4(pc + 1);
     PUSH_INT(v, vl_vmLiteralWidth(v));
     pc += 5;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTINT64) {
     int64_t v = vl_pcodeI8(pc + 1);
@@ -1169,7 +1236,7 @@ top:
     d->n16 = vl_vmLiteralWidth(v);
     d->u.i64 = v;
     pc += 9;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTDOUBLE) {
     double v = vl_pcodeF8(pc + 1);
@@ -1230,7 +1297,7 @@ top:
     d->u.sym.paramCnt = 0;
     d->u.sym.classH = 0;
     pc += 3;
-    NEXT();
+    NEXT_FAST();
   }
   OP(PUTSYM1) {
     uint8_t i = U1(1);
@@ -1244,7 +1311,7 @@ top:
     d->u.sym.paramCnt = 0;
     d->u.sym.classH = 0;
     pc += 2;
-    NEXT();
+    NEXT_FAST();
   }
   OP(FUNCADDR) {
     VlItem* top = sp[-1];
@@ -1268,7 +1335,7 @@ top:
     if (src->type & VL_IT_COMPLEX) vl_itemCopy(d, src);
     else *d = *src;
     pc += 1;
-    NEXT();
+    NEXT_FAST();
   }
   OP(DUP2) {
     VlItem* a = sp[-2];
@@ -1283,21 +1350,21 @@ top:
   }
   OP(NOP) {
     pc += 1;
-    NEXT();
+    NEXT_FAST();
   }
 
   // ---- jumps ----
   OP(GOTO1) {
     JUMP(S1(1));
-    NEXT();
+    NEXT_FAST();
   }
   OP(GOTO2) {
     JUMP(S2(1));
-    NEXT();
+    NEXT_FAST();
   }
   OP(GOTO3) {
     JUMP(S3(1));
-    NEXT();
+    NEXT_FAST();
   }
   OP(IFNOT1) { COND_JUMP(2, S1(1), false); }
   OP(IFNOT2) { COND_JUMP(3, S2(1), false); }
@@ -1340,12 +1407,18 @@ top:
     VlItem* src;
     LOCAL(wide ? S2(1) : S1(1), src);
     pc += wide ? 3 : 2;
-    if (UNLIKELY(src->type & VL_IT_BYREF)) CALL(src = vl_itemUnRef(src));
+    if (UNLIKELY(src->type & VL_IT_BYREF)) {
+      CALL(src = vl_itemUnRef(src));
+      VlItem* d;
+      PUSH(d);
+      vl_itemCopy(d, src);
+      NEXT();
+    }
     VlItem* d;
     PUSH(d);
     if (src->type & VL_IT_COMPLEX) vl_itemCopy(d, src);
     else *d = *src;
-    NEXT();
+    NEXT_FAST();
   }
   OP(STORELOCAL2) OP(STORELOCAL1) {
     bool wide = *pc == VL_P_STORELOCAL2;
@@ -1357,9 +1430,10 @@ top:
     if (LIKELY(!(t->type & (VL_IT_COMPLEX | VL_IT_BYREF)) && !(v->type & VL_IT_MEMOFLAG))) {
       *t = *v;
       v->type = VL_IT_NIL;
-    } else {
-      CALL(assignTo(t, v));
+      --sp;
+      NEXT_FAST();
     }
+    CALL(assignTo(t, v));
     --sp;
     NEXT();
   }
@@ -1396,9 +1470,9 @@ top:
     if (LIKELY(t->type == VL_IT_INTEGER)) {
       int64_t r = static_cast<int64_t>(t->u.i32) + v;
       PUT_INTEGRAL(t, r);
-    } else {
-      CALL(vl_opAddInt(t, v, true));
+      NEXT_FAST();
     }
+    CALL(vl_opAddInt(t, v, true));
     NEXT();
   }
   OP(LOCALSETINT) {
@@ -1408,9 +1482,7 @@ top:
     pc += 4;
     VlItem* d;
     PUSH(d);
-    d->type = VL_IT_INTEGER;
-    d->n16 = 10;
-    d->u.i32 = v;
+    setItem(d, VL_IT_INTEGER, 10, v);
     CALL(assignTo(t, d));
     --sp;
     NEXT();
@@ -1454,28 +1526,35 @@ top:
   OP(SETLINE) {
     (*bp)->n16 = U2(1);
     pc += 3;
-    NEXT();
+    NEXT_FAST();
   }
   OP(LINEBASE) {
     vl_vmLineBase = U2(1);
     (*bp)->n16 = vl_vmLineBase;
     pc += 3;
-    NEXT();
+    NEXT_FAST();
   }
   OP(LINESTEP) {
     (*bp)->n16 = static_cast<uint16_t>(vl_vmLineBase + U1(1));
     pc += 2;
-    NEXT();
+    NEXT_FAST();
   }
   OP(SETRESULT) {
     if (UNLIKELY(sp <= bp + 2)) badCode(code, pc, "stack underflow");
-    VlItem* v = *--sp;
-    v->type &= static_cast<VlType>(~VL_IT_MEMOFLAG);
-    if (vl_stack.ret.type & VL_IT_COMPLEX) CALL(vl_itemClearComplex(&vl_stack.ret));
-    vl_stack.ret = *v;
-    v->type = VL_IT_NIL;
+    VlItem* cell = *--sp;
+    // Read the value whole before changing anything in it (a partial write first would stall
+    // the wide read that follows).
+    VlItem v = *cell;
+    cell->type = VL_IT_NIL;
+    v.type &= static_cast<VlType>(~VL_IT_MEMOFLAG);
     pc += 1;
-    NEXT();
+    if (UNLIKELY(vl_stack.ret.type & VL_IT_COMPLEX)) {
+      CALL(vl_itemClearComplex(&vl_stack.ret));
+      vl_stack.ret = v;
+      NEXT();
+    }
+    vl_stack.ret = v;
+    NEXT_FAST();
   }
 
   // ---- calls and sends ----
@@ -2028,7 +2107,11 @@ actionRequest: {
 
 leave:
   SAVE();
-  leaveInvocation(inv, true);
+  if (UNLIKELY((s_finally && s_finally->owner == &inv) || (s_recover && s_recover->owner == &inv) ||
+               s_eachDepth != inv.eachDepth || s_withDepth != inv.withDepth))
+    leaveInvocation(inv, true);
+  else if (inv.hasSymbols)
+    vl_memvarRestorePrivates(inv.privateMark);
   return;
 
 badOpcode:
