@@ -273,16 +273,14 @@ void markRoots() {
     if (s_with[i].type & VL_IT_GCITEM) vl_gcItemRef(&s_with[i]);
   for (uint32_t i = 0; i < s_eachDepth; ++i) {
     if (s_each[i].collection.type & VL_IT_GCITEM) vl_gcItemRef(&s_each[i].collection);
-    VlItem* t = controlTarget(s_each[i]);
-    if (t && (t->type & VL_IT_GCITEM)) vl_gcItemRef(t);
-    if (s_each[i].control.type & VL_IT_BYREF) {
-      // An element reference holds its array.
-      if (s_each[i].control.n16 == VL_REF_ARRAY) {
-        VlItem arr;
-        arr.type = VL_IT_ARRAY;
-        arr.u.arr.base = static_cast<VlArrayBase*>(s_each[i].control.u.ref.ptr);
-        vl_gcItemRef(&arr);
-      }
+    // The control variable itself is a local, a memory variable or a static, all marked by
+    // their owners; a reference into an array holds that array.
+    const VlItem& c = s_each[i].control;
+    if ((c.type & VL_IT_BYREF) && !(c.type & VL_IT_MEMVAR) && c.n16 == VL_REF_ARRAY) {
+      VlItem arr;
+      arr.type = VL_IT_ARRAY;
+      arr.u.arr.base = static_cast<VlArrayBase*>(c.u.ref.ptr);
+      vl_gcItemRef(&arr);
     }
   }
 }

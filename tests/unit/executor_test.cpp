@@ -9,6 +9,7 @@
 #include "vm/arrays.h"
 #include "vm/executor.h"
 #include "vm/extend.h"
+#include "vm/gc.h"
 #include "vm/stack.h"
 #include "vm/vm.h"
 #include "vmtest.h"
@@ -27,11 +28,15 @@ void frameDepth() {
 // VLT_MARK(x): records x.
 void mark() { s_marks.push_back(describe(vl_paramError(1))); }
 
+// VLT_COLLECT(): a forced collection.
+void collect() { vl_gcCollect(true); }
+
 VlSymbol s_natives[] = {
     {"VLT_FRAMEDEPTH", VL_FS_PUBLIC, {frameDepth}, VL_SYM_DEFINED},
     {"VLT_MARK", VL_FS_PUBLIC, {mark}, VL_SYM_DEFINED},
+    {"VLT_COLLECT", VL_FS_PUBLIC, {collect}, VL_SYM_DEFINED},
 };
-VlNativeModule s_nativeModule("tests/unit/executor_test.prg", s_natives, 2);
+VlNativeModule s_nativeModule("tests/unit/executor_test.prg", s_natives, 3);
 
 class Executor : public ::testing::Test {
  protected:
@@ -169,6 +174,8 @@ TEST_F(Executor, LiteralsAndTheirWidths) {
       {"PUTINT8 -2\nDIMARRAY 1", "NIL"},
       {"PUTSYM1 PCOUNT\nFUNCADDR", "pointer"},
       {"LOADSELF", "NIL"},
+      // Debugger information is skipped when the program has no debugger entry.
+      {"DBGMODULE \"mod.prg\"\nDBGLOCAL 1 \"x\"\nDBGSTATIC 0 1 \"s\"\nPUTONE", "int:1:w10"},
   };
   for (const Case& c : cases) {
     ErrorCatcher errors;
@@ -205,6 +212,23 @@ TEST_F(Executor, LocalsStoreLoadReferenceAndAddInPlace) {
   EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 1)), "int:42:w10");
   EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 2)), "str:\"text\"");
   EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 3)), "str:\"m\"") << "a store removes the memo bit";
+}
+
+TEST_F(Executor, StringLiteralsAndSharedTextAreNeverChangedInPlace) {
+  // s := "HELLO" (text inside the p-code); s[1] := "J" through a reference; t := LEFT(s, 2)
+  // in place on a copy that shares s's text. Run twice: the p-code must be intact.
+  VlSymbol* p = vlProc(
+      "ENTER 2 0\nLOCALSETSTR 1 \"HELLO\"\n"
+      "PUTSTR1 \"J\"\nLOCALREF 1\nPUTONE\nELEMPUT\n"
+      "LOADLOCAL1 1\nSTRLEFT 2\nSTORELOCAL1 2\n"
+      "LOADLOCAL1 1\nSTRRIGHT 3\n"
+      "LOADLOCAL1 1\nLOADLOCAL1 2\nMAKEARRAY 3\nSETRESULT\nPROCEXIT");
+  for (int run = 0; run < 2; ++run) {
+    Val r = vlCall(p);
+    EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 1)), "str:\"LLO\"");
+    EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 2)), "str:\"JELLO\"");
+    EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 3)), "str:\"JE\"");
+  }
 }
 
 TEST_F(Executor, LocalReferencesLetTheCalleeAssign) {
@@ -564,6 +588,29 @@ TEST_F(Executor, SixteenthNestedWithObjectIsAnError) {
   EXPECT_EQ(errors.errors[0], "BASE 1/9002 WITH OBJECT excessive nesting! []");
 }
 
+TEST_F(Executor, SixteenthNestedForEachIsAnError) {
+  ErrorCatcher errors;
+  std::string code = "ENTER 1 0\nSEQOPEN rec\n";
+  for (int k = 0; k < 16; ++k) code += "LOCALREF 1\nPUTSTR1 \"ab\"\nEACHOPEN\n";
+  code += "SEQCLOSE done\nrec: SEQHANDLER\nDROP\nEACHINDEX\nSETRESULT\ndone: PROCEXIT";
+  EXPECT_EQ(describe(vlCall(vlProc(code))), "int:0:w10") << "all levels were released";
+  ASSERT_EQ(errors.errors.size(), 1u);
+  EXPECT_EQ(errors.errors[0], "BASE 1/9002 FOR EACH excessive nesting! []");
+}
+
+TEST_F(Executor, EndProcedureRequestLeavesOnlyTheRunningProcedure) {
+  static VlSymbol s_endProc[] = {{"VLT_ENDPROC", VL_FS_PUBLIC, {[] { vl_vmRequestEndProc(); }}, VL_SYM_DEFINED}};
+  static VlNativeModule s_module("tests/unit/executor_endproc.prg", s_endProc, 1);
+  auto procs = vlModule(
+      {{"VLT_EP_INNER", "ENTER 0 0\nPUTSTR1 \"inner\"\nSETRESULT\nPUTSYM1 VLT_ENDPROC\nPUTNIL\nCALLP1 0\n"
+                        "PUTSYM1 VLT_MARK\nPUTNIL\nPUTSTR1 \"skipped\"\nCALLP1 1\nPROCEXIT"},
+       {"VLT_EP_OUTER", "ENTER 0 0\nPUTSYM1 VLT_EP_INNER\nPUTNIL\nCALLF1 0\n"
+                        "PUTSYM1 VLT_MARK\nPUTNIL\nPUTSTR1 \"outer goes on\"\nCALLP1 1\nSETRESULT\nPROCEXIT"}},
+      {"VLT_ENDPROC", "VLT_MARK"});
+  EXPECT_EQ(describe(vlCall(procs[1])), "NIL");
+  EXPECT_EQ(s_marks, std::vector<std::string>({"str:\"outer goes on\""}));
+}
+
 TEST_F(Executor, LeavingAProcedurePopsItsWithAndForEachLevels) {
   auto procs = vlModule(
       {{"VLT_LEVELS_INNER", "ENTER 1 0\nPUTINT8 1\nWITHOPEN\nLOCALREF 1\nPUTSTR1 \"ab\"\nEACHOPEN\nPROCEXIT"},
@@ -573,6 +620,24 @@ TEST_F(Executor, LeavingAProcedurePopsItsWithAndForEachLevels) {
   Val r = vlCall(procs[1]);
   EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 1)), "int:9:w10");
   EXPECT_EQ(describe(vl_arrayGetItemPtr(&r.it, 2)), "int:0:w10");
+}
+
+TEST_F(Executor, ValuesHeldOnlyByWithObjectAndForEachSurviveACollection) {
+  // a := {NIL}; a[1] := a (a cycle no holder count frees); only the WITH OBJECT or FOR EACH
+  // level holds it while the collector runs. A missing root would free it under our feet.
+  const char* makeCycle = "ENTER 1 0\nPUTNIL\nMAKEARRAY 1\nSTORELOCAL1 1\nLOADLOCAL1 1\nLOADLOCAL1 1\nPUTONE\nELEMPUT\n";
+  VlSymbol* with = vlProc(std::string(makeCycle) +
+                              "LOADLOCAL1 1\nWITHOPEN\nPUTNIL\nSTORELOCAL1 1\n"
+                              "PUTSYM1 VLT_COLLECT\nPUTNIL\nCALLP1 0\n"
+                              "LOADWITH\nPUTONE\nELEMGET\nPUTONE\nELEMGET\nWITHCLOSE\nSETRESULT\nPROCEXIT",
+                          {"VLT_COLLECT"});
+  EXPECT_EQ(describe(vlCall(with)), "array[1]");
+  VlSymbol* each = vlProc(std::string("ENTER 1 0\nPUTNIL\nMAKEARRAY 1\nSTORELOCAL1 1\nLOADLOCAL1 1\nLOADLOCAL1 1\nPUTONE\nELEMPUT\n") +
+                              "LOCALREF 1\nLOADLOCAL1 1\nEACHOPEN\nPUTNIL\nSTORELOCAL1 1\n"
+                              "PUTSYM1 VLT_COLLECT\nPUTNIL\nCALLP1 0\n"
+                              "EACHSTEP\nDROP\nLOADLOCAL1 1\nPUTONE\nELEMGET\nEACHCLOSE\nSETRESULT\nPROCEXIT",
+                          {"VLT_COLLECT"});
+  EXPECT_EQ(describe(vlCall(each)), "array[1]") << "the element of the collection, reached after the collection ran";
 }
 
 TEST_F(Executor, SwitchComparesIntegersLongsAndCharacters) {
