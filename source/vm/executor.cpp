@@ -1145,7 +1145,7 @@ top:
     VlItem* i = sp[-1];
     if (LIKELY(c->type == VL_IT_ARRAY && i->type == VL_IT_INTEGER && !c->u.arr.base->classH)) {
       VlArrayBase* base = c->u.arr.base;
-      uint32_t k = static_cast<uint32_t>(i->u.i32 - 1);
+      uint32_t k = static_cast<uint32_t>(i->u.i32) - 1u;  // 0 and negatives wrap above any length
       if (LIKELY(k < base->len && !(base->items[k].type & VL_IT_BYREF))) {
         VlItem value = base->items[k];
         if (value.type & VL_IT_COMPLEX) {

@@ -183,7 +183,7 @@ TEST(Classes, DirectInstanceVariableAccessGrowsAShortObject) {
 TEST(Classes, ManyMessagesGrowTheMethodTableAndStayReachable) {
   uint16_t h = vl_clsNew("VLTWIDE", 0, 0);
   for (int k = 1; k <= 300; ++k) {
-    std::string name = "V" + std::to_string(k);
+    std::string name = std::string("V").append(std::to_string(k));
     ASSERT_TRUE(vl_clsAddData(h, name.c_str(), static_cast<uint16_t>(k), nullptr));
   }
   // Registering a message again replaces it.
@@ -192,9 +192,11 @@ TEST(Classes, ManyMessagesGrowTheMethodTableAndStayReachable) {
   vl_clsInst(h, &obj.it);
   EXPECT_EQ(vl_arrayLen(&obj.it), 300u);
   for (int k = 1; k <= 300; ++k) {
-    std::string name = "V" + std::to_string(k);
+    std::string name = std::string("V").append(std::to_string(k));
     EXPECT_TRUE(vl_objHasMessage(&obj.it, name.c_str())) << name;
-    EXPECT_TRUE(vl_objHasMessage(&obj.it, ("_" + name).c_str())) << name;
+    std::string setter = "_";
+    setter += name;
+    EXPECT_TRUE(vl_objHasMessage(&obj.it, setter.c_str())) << name;
   }
   EXPECT_FALSE(vl_objHasMessage(&obj.it, "V301"));
   EXPECT_EQ(vl_arrayGetNI(&obj.it, 7), 70) << "the initial value of the replaced record";

@@ -106,18 +106,21 @@ std::string describe(const VlItem* v) {
           text += buf;
         }
       }
-      return std::string(VL_IS_MEMO(v) ? "memo:\"" : "str:\"") + text + "\"";
+      std::string out = VL_IS_MEMO(v) ? "memo:\"" : "str:\"";
+      out += text;
+      out += '"';
+      return out;
     }
     case VL_IT_ARRAY:
       if (vl_arrayIsObject(v)) return std::string("object:") + vl_clsName(vl_arrayClass(v));
-      return "array[" + std::to_string(vl_arrayLen(v)) + "]";
+      return std::string("array[").append(std::to_string(vl_arrayLen(v))).append("]");
     case VL_IT_BLOCK: return "block";
     case VL_IT_HASH: return "hash";
     case VL_IT_SYMBOL: return std::string("symbol:") + v->u.sym.sym->name;
     case VL_IT_POINTER: return "pointer";
     default:
       if (VL_IS_BYREF(v)) return "ref";
-      return "type:" + std::to_string(v->type);
+      return std::string("type:").append(std::to_string(v->type));
   }
 }
 
@@ -160,7 +163,7 @@ std::vector<VlSymbol*> vlModule(const std::vector<std::pair<std::string, std::st
       s.dynsym = nullptr;
     }
   }
-  std::string file = "vmtest_" + std::to_string(++s_procCounter) + ".prg";
+  std::string file = std::string("vmtest_").append(std::to_string(++s_procCounter)).append(".prg");
   vl_vmProcessSymbols(m->symbols.get(), static_cast<uint16_t>(m->names.size()), file.c_str(), VL_PCODE_VERSION);
   std::vector<VlSymbol*> out;
   for (size_t k = 0; k < procs.size(); ++k) out.push_back(&m->symbols[k]);
@@ -169,7 +172,7 @@ std::vector<VlSymbol*> vlModule(const std::vector<std::pair<std::string, std::st
 }
 
 VlSymbol* vlProc(const std::string& text, const std::vector<std::string>& symbols) {
-  std::string name = "VLT_PROC" + std::to_string(s_procCounter + 1);
+  std::string name = std::string("VLT_PROC").append(std::to_string(s_procCounter + 1));
   return vlModule({{name, text}}, symbols)[0];
 }
 
@@ -210,8 +213,8 @@ VlItem* ErrorCatcher::handle(VlErrorHandler* h) {
   Val error = Val::from(h->error);
   self->lastError = error;
   std::string text = vlSend(error, "SUBSYSTEM").text();
-  text += " " + std::to_string(vlSend(error, "GENCODE").ni()) + "/" + std::to_string(vlSend(error, "SUBCODE").ni()) +
-          " " + vlSend(error, "OPERATION").text() + " [";
+  text.append(" ").append(std::to_string(vlSend(error, "GENCODE").ni())).append("/");
+  text.append(std::to_string(vlSend(error, "SUBCODE").ni())).append(" ").append(vlSend(error, "OPERATION").text()).append(" [");
   Val args = vlSend(error, "ARGS");
   for (uint32_t k = 1; k <= vl_arrayLen(&args.it); ++k) {
     if (k > 1) text += ",";
