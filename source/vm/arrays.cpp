@@ -12,6 +12,7 @@
 #include "../rtl/set.h"
 #include "errint.h"
 #include "gc.h"
+#include "operators.h"
 #include "stack.h"
 #include "vm.h"
 #include "vmcall.h"
@@ -366,27 +367,6 @@ inline bool userBreak() { return vl_vmActionRequest != 0; }
 
 }  // namespace
 
-int vl_arrayStrCompare(const VlItem* a, const VlItem* b, bool forceExact) {
-  const auto* sa = reinterpret_cast<const unsigned char*>(a->u.str.text);
-  const auto* sb = reinterpret_cast<const unsigned char*>(b->u.str.text);
-  size_t la = a->n32, lb = b->n32;
-  bool exact = forceExact || vl_set.exact;
-  if (vl_set.exact && !forceExact) {
-    while (la > 1 && sa[la - 1] == ' ') --la;
-    while (lb > 1 && sb[lb - 1] == ' ') --lb;
-  }
-  if (la == 0 || lb == 0) {
-    if (la == lb) return 0;
-    if (!exact) return lb == 0 ? 0 : -1;
-    return la < lb ? -1 : 1;
-  }
-  size_t n = la < lb ? la : lb;
-  int cmp = std::memcmp(sa, sb, n);
-  if (cmp) return cmp < 0 ? -1 : 1;
-  if ((!exact && la >= lb) || la == lb) return 0;
-  return la < lb ? -1 : 1;
-}
-
 uint32_t vl_arrayScan(const VlItem* array, const VlItem* value, const uint32_t* start, const uint32_t* count,
                       bool exact, bool allowChar) {
   VlArrayBase* b = baseOf(array);
@@ -410,7 +390,7 @@ uint32_t vl_arrayScan(const VlItem* array, const VlItem* value, const uint32_t* 
     const VlItem* e = vl_itemUnRef(const_cast<VlItem*>(&items[i - 1]));
     if (VL_IS_STRING(value)) {
       if (VL_IS_STRING(e)) {
-        if (vl_arrayStrCompare(e, value, exact) == 0) return i;
+        if (vl_itemStrCmp(e, value, exact) == 0) return i;
       } else if (allowChar && value->n32 == 1 && (VL_IS_NUMERIC(e) || VL_IS_DATE(e))) {
         if (vl_itemGetND(e) == static_cast<unsigned char>(value->u.str.text[0])) return i;
       }
@@ -544,7 +524,7 @@ inline int64_t integerOf(const VlItem* p) { return (p->type & VL_IT_LONG) ? p->u
 
 bool defaultBefore(const VlItem* x, const VlItem* y) {
   if (VL_IS_NUMINT(x) && VL_IS_NUMINT(y)) return integerOf(x) < integerOf(y);
-  if (VL_IS_STRING(x) && VL_IS_STRING(y)) return vl_arrayStrCompare(x, y, false) < 0;
+  if (VL_IS_STRING(x) && VL_IS_STRING(y)) return vl_itemStrCmp(x, y, false) < 0;
   if (isNumberLike(x) && isNumberLike(y)) return numberOf(x) < numberOf(y);
   if (VL_IS_LOGICAL(x) && VL_IS_LOGICAL(y)) return !x->u.i32 && y->u.i32;
   return typeRank(x) < typeRank(y);

@@ -50,9 +50,7 @@ bool vl_arrayCopy(const VlItem* source, VlItem* target, const uint32_t* start, c
 VlItem* vl_arrayClone(const VlItem* array);  // new free-standing item (NIL for a non-array)
 void vl_arrayCloneTo(VlItem* out, const VlItem* array);
 bool vl_arraySort(VlItem* array, const uint32_t* start, const uint32_t* count, const VlItem* block);
-// The string comparison of the relational operators: -1, 0, 1; forceExact is the == mode,
-// otherwise SET EXACT decides.
-int vl_arrayStrCompare(const VlItem* a, const VlItem* b, bool forceExact);
+
 VlItem* vl_arrayFromStack(uint16_t count);  // new free-standing item
 VlItem* vl_arrayFromParams(int32_t frameOffset);
 

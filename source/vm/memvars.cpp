@@ -9,6 +9,7 @@
 #include "errint.h"
 #include "extend.h"
 #include "gc.h"
+#include "operators.h"
 #include "symbols.h"
 #include "xmem.h"
 
@@ -212,7 +213,8 @@ void vl_memvarAssign(VlDynSym* d, VlItem* value) {
   }
   // A variable that holds a reference (a parameter passed by reference) is assigned through it.
   VlItem* target = vl_itemUnRef(record(d->memvar).item);
-  if (target != value) vl_itemCopy(target, value);
+  if (target == value || vl_opAssign(target, value)) return;
+  vl_itemCopy(target, value);
   dropMemo(target);
 }
 

@@ -1,23 +1,37 @@
-// Entry points of subsystems that are not built yet. Start-up and the quit sequence call them
-// where those subsystems will hook in; each one moves to its subsystem when that is built.
-// None of them may pretend to do work: they either have nothing to release yet or stop the
-// process with an internal error that names what is missing.
-#include "codeblock.h"
+// Entry points of subsystems that are not built yet. Start-up, the quit sequence and the
+// executor call them where those subsystems will hook in; each one moves to its subsystem when
+// that is built. None of them may pretend to do work: they either report a state that is true
+// while the subsystem is missing (nothing to release, no key pressed) or stop the process with an
+// internal error that names what is missing.
 #include "errint.h"
 #include "executor.h"
+#include "fieldapi.h"
+#include "polling.h"
 #include "subsys.h"
 
-uint16_t vl_vmLineBase;
-uint32_t vl_vmTryDepth;
+namespace {
+[[noreturn]] void missing(const char* subsystem, const char* what) {
+  vl_errInternal(9000, "%s not available yet: %s", subsystem, what);
+}
+}  // namespace
 
-// Terminal and keyboard: nothing is open yet.
+// Terminal and keyboard: nothing is open yet, no key can be pressed.
 void vl_idleRelease() {}
 void vl_backgroundRelease() {}
 void vl_inkeyReleaseFilters() {}
+int vl_gt_ReadKey(int) { return 0; }
+void vl_inkeyPut(int) { missing("The keyboard buffer is", "vl_inkeyPut()"); }
+// No background task can be registered yet.
+void vl_backgroundRun() {}
 
-// Executor: no recover, FINALLY, WITH OBJECT or FOR EACH records can exist yet.
-void vl_vmExecutorReset() { vl_vmLineBase = 0; vl_vmTryDepth = 0; }
-void vl_vmExecutorRelease() {}
+// Fields and work areas.
+int vl_fieldCurrentArea() { missing("Work areas are", "LOADALIAS and the aliased field instructions"); }
+bool vl_fieldSelectAlias(VlItem*) {
+  missing("Work areas are", "STOREALIAS, ALIASSWAP and the aliased field and variable instructions");
+}
+void vl_fieldSelectArea(int) { missing("Work areas are", "the aliased field and variable instructions"); }
+void vl_fieldGet(VlSymbol*, VlItem*) { missing("Fields are", "LOADFIELD, LOADVAR and the aliased field reads"); }
+void vl_fieldPut(VlSymbol*, const VlItem*) { missing("Fields are", "STOREFIELD and the aliased field writes"); }
 
 // National language: only English is known; the language module registry comes later.
 void vl_i18nInit(const char*) {}
@@ -30,13 +44,3 @@ void vl_initSymbols() {}
 
 // The database layer: no work area can be open yet.
 void vl_rddShutdown() {}
-
-void vl_vmExecute(const uint8_t*, VlSymbol*, VlItem**, uint32_t) {
-  vl_errInternal(9014, "Unsupported VM opcode", nullptr, nullptr);
-}
-
-void vl_vmRequestBreak(VlItem*) {
-  // Without BEGIN SEQUENCE there is never a recover record: a break is a quit request.
-  extern uint16_t vl_vmActionRequest;
-  vl_vmActionRequest = 1;
-}

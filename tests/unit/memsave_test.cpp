@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "vars_util.h"
+#include "vmtest.h"
+#include "vm/vm.h"
 #include "vm/codeblock.h"
 #include "vm/memvars.h"
 #include "platform/filesys.h"
@@ -288,30 +290,38 @@ TEST_F(MemSaveFile, AnExtensionGivenIsKept) {
   EXPECT_FALSE(exists(dir.file("vars.sav.mem")));
 }
 
-using MemSaveFileDeathTest = Fixture;
-
-TEST_F(MemSaveFileDeathTest, FileFailuresAndWrongArgumentsRaiseErrors) {
-  // Without the Error class each run-time error ends in the error system's internal error; what
-  // matters is that none of these passes silently.
+TEST_F(MemSaveFile, FileFailuresAndWrongArgumentsRaiseErrorsAndLoseNothing) {
   TempDir dir;
-  Item file, mask, like, additive, r, number;
-  vt::str(&file, dir.file("none").c_str());
-  vt::str(&mask, "*");
-  vl_itemPutL(&like, true);
-  vl_itemPutL(&additive, false);
-  vt::num(&number, 1);
-  EXPECT_DEATH(vt::call(&r, "__MRESTORE", {&file, &additive}), "Couldn't create Error object");
-  EXPECT_DEATH(vt::call(&r, "__MRESTORE", {&number, &additive}), "Couldn't create Error object");
-  EXPECT_DEATH(vt::call(&r, "__MSAVE", {&file, &number, &like}), "Couldn't create Error object");
-  Item missingDir;
-  vt::str(&missingDir, dir.file("no/such/dir/x").c_str());
-  EXPECT_DEATH(vt::call(&r, "__MSAVE", {&missingDir, &mask, &like}), "Couldn't create Error object");
-  EXPECT_DEATH(
-      {
-        vl_fsFaultWriteLimit(40);  // the disk fills up in the middle of the file
-        vt::call(&r, "__MSAVE", {&file, &mask, &like});
-      },
-      "Couldn't create Error object");
+  Val file = Val::s(dir.file("none")), mask = Val::s("*"), missingDir = Val::s(dir.file("no/such/dir/x"));
+  {
+    // A handler that takes the default (no retry): the restore answers .F. and keeps every
+    // variable, since none is released before the file is open.
+    VlErrorHandler takeDefault{};
+    takeDefault.func = [](VlErrorHandler*) { return vl_itemPutL(nullptr, false); };
+    VlErrorHandler* previous = vl_errorHandler(&takeDefault);
+    Item r, f, additive;
+    vt::str(&f, dir.file("none").c_str());
+    vl_itemPutL(&additive, false);
+    vt::call(&r, "__MRESTORE", {&f, &additive});
+    vl_errorHandler(previous);
+    EXPECT_EQ(vt::show(&r), ".F.");
+    EXPECT_NE(get("MS_A_NUM"), nullptr);
+  }
+  ErrorCatcher errors;
+  vt::guarded("__MRESTORE", {file, Val::b(false)});
+  vt::guarded("__MRESTORE", {Val::i(1), Val::b(false)});
+  vt::guarded("__MSAVE", {file, Val::i(1), Val::b(true)});
+  vt::guarded("__MSAVE", {missingDir, mask, Val::b(true)});
+  vl_fsFaultWriteLimit(40);  // the disk fills up in the middle of the file
+  vt::guarded("__MSAVE", {file, mask, Val::b(true)});
+  vl_fsFaultReset();
+  std::string none = dir.file("none.mem"), bad = dir.file("no/such/dir/x.mem");
+  ASSERT_EQ(errors.errors.size(), 5u);
+  EXPECT_EQ(errors.errors[0], "BASE 21/2005 " + none + " [str:\"" + none + "\"]");
+  EXPECT_EQ(errors.errors[1], "BASE 1/2007 __MRESTORE [int:1:w10,.F.]");
+  EXPECT_EQ(errors.errors[2], "BASE 1/2008 __MSAVE [str:\"" + dir.file("none") + "\",int:1:w10,.T.]");
+  EXPECT_EQ(errors.errors[3], "BASE 20/2006 " + bad + " [str:\"" + bad + "\"]");
+  EXPECT_EQ(errors.errors[4], "BASE 24/2006 " + none + " [str:\"" + none + "\"]");
 }
 
 }  // namespace

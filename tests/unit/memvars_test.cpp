@@ -6,6 +6,8 @@
 #include <string>
 
 #include "vars_util.h"
+#include "vmtest.h"
+#include "vm/vm.h"
 #include "vm/gc.h"
 #include "vm/memvars.h"
 #include "vm/stack.h"
@@ -224,14 +226,21 @@ TEST_F(MemvarsDeathTest, ASymbolWithoutDynamicSymbolIsInternalError9021) {
   EXPECT_DEATH(vl_memvarSetValue(&loose, &v), "9021.*Invalid symbol item passed as memvar VT_LOOSE");
 }
 
-TEST_F(MemvarsDeathTest, ReadingAMissingVariableRaisesTheRunTimeError) {
-  // Without the Error class the run-time error ends in the error system's internal error; the
-  // point is that the read raises instead of answering something.
-  Item v;
-  EXPECT_DEATH(vl_memvarGetValue(&v, vl_dynsymGet("VT_MISSING")->symbol), "Couldn't create Error object");
-  Item n, r;
-  vt::num(&n, 1);
-  EXPECT_DEATH(vt::call(&r, "__MVPUBLIC", {&n}), "Couldn't create Error object");
+TEST(Memvars, ErrorsOfMissingVariablesAndWrongNames) {
+  ErrorCatcher errors;
+  errors.substitute = Val::s("sub");
+  VlSymbol* load = vlProc("ENTER 0 0\nSEQOPEN rec\nLOADMEMVAR VT_MISSING\nSETRESULT\nSEQCLOSE done\n"
+                          "rec: SEQHANDLER\nDROP\ndone: PROCEXIT",
+                          {"VT_MISSING"});
+  vlCall(load);
+  vt::guarded("__MVPUBLIC", {Val::i(1)});
+  EXPECT_EQ(describe(vt::guarded("__MVGET", {Val::i(1)})), "str:\"sub\"") << "substitutable";
+  vt::guarded("__MVPUT", {Val::i(1), Val::i(1)});
+  vt::guarded("__MVGET", {Val::s("VT_MISSING")});
+  EXPECT_EQ(errors.errors, (std::vector<std::string>{"BASE 14/1003 VT_MISSING []", "BASE 1/3008 & [int:1:w10]",
+                                                     "BASE 1/3009 __MVGET [int:1:w10]",
+                                                     "BASE 1/3010 __MVPUT [int:1:w10,int:1:w10]",
+                                                     "BASE 14/1003 VT_MISSING []"}));
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "vm/arrays.h"
 #include "vm/extend.h"
 #include "vm/item.h"
 #include "vm/vmcall.h"
+#include "vmtest.h"
 
 namespace vt {
 
@@ -72,6 +74,16 @@ inline std::string show(const VlItem* p) {
     return s + "}";
   }
   return "?";
+}
+
+// Calls fn(args...) inside BEGIN SEQUENCE, so that a run-time error the error handler turns
+// into a break (ErrorCatcher does so with every error that takes no substitute) ends the call
+// instead of the process.
+inline Val guarded(const char* fn, const std::vector<Val>& args) {
+  std::string code = "ENTER 0 " + std::to_string(args.size()) + "\nSEQOPEN rec\nPUTSYM1 " + fn + "\nPUTNIL\n";
+  for (size_t k = 1; k <= args.size(); ++k) code += "LOADLOCAL1 " + std::to_string(k) + "\n";
+  code += "CALLF1 " + std::to_string(args.size()) + "\nSETRESULT\nSEQCLOSE done\nrec: SEQHANDLER\nDROP\ndone: PROCEXIT";
+  return vlCall(vlProc(code, {fn}), args);
 }
 
 }  // namespace vt
