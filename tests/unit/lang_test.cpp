@@ -2,6 +2,7 @@
 // the language-level access to the texts.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,11 @@ TEST(Lang, SixtyFourSlots) {
   static VlLang s_many[VL_LANG_MAX_MODULES];
   static std::vector<std::string> s_ids;
   s_ids.clear();
-  for (int i = 0; i < VL_LANG_MAX_MODULES; ++i) s_ids.push_back("L" + std::to_string(i));
+  for (int i = 0; i < VL_LANG_MAX_MODULES; ++i) {
+    char id[8];
+    std::snprintf(id, sizeof id, "L%d", i);
+    s_ids.push_back(id);
+  }
   int registered = 0;
   for (int i = 0; i < VL_LANG_MAX_MODULES; ++i) {
     s_many[i] = *vl_langFind("EN");
