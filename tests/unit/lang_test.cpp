@@ -76,7 +76,7 @@ TEST(Lang, SixtyFourSlots) {
   static std::vector<std::string> s_ids;
   s_ids.clear();
   for (int i = 0; i < VL_LANG_MAX_MODULES; ++i) {
-    char id[8];
+    char id[16];
     std::snprintf(id, sizeof id, "L%d", i);
     s_ids.push_back(id);
   }
