@@ -3,10 +3,12 @@
 // and VAL.
 //
 // Doubles are formatted from their exact decimal expansion: at most 16 significant digits are
-// shown (later positions are '0'), and the digit after the last position shown rounds. A 4 there
-// is taken as a 5 when the digits after it, up to the 16th significant one, read 99...9x with
+// shown (later positions are '0'), and the digit after the last one shown rounds. A 4 there is
+// taken as a 5 when the digits after it, up to the 16th significant one, read 99...9x with
 // x >= 2: the binary value of a decimal such as 1.005 lies just below it, and the display
-// follows the decimal the program wrote.
+// follows the decimal the program wrote. When more than 16 digits are asked for, the 17th rounds
+// the 16th rather than being dropped: a numeric field written with many decimals then reads back
+// as the value that was written (15454169734.14 is not stored as 15454169734.139990).
 #include "numconv.h"
 
 #include <charconv>
@@ -97,14 +99,16 @@ bool formatDouble(char* buf, double v, int total, int dec) {
   int64_t hi = e > 0 ? e : 0;         // highest position shown (10^hi)
   int64_t n = hi + 1 + dec;           // positions shown: hi .. 0 and the decimals
   int64_t next = e + dec + 1;         // index in m of the digit after the last position shown
+  // Significant digits kept; the digit after them rounds.
+  int64_t kept = next < MAX_SIGNIFICANT ? next : MAX_SIGNIFICANT;
   bool up = false;
-  if (next >= 0 && next < MAX_SIGNIFICANT) {
-    char d = m[next];
+  if (kept >= 0) {
+    char d = m[kept];
     if (d >= '5') {
       up = true;
-    } else if (d == '4' && next + 2 < MAX_SIGNIFICANT) {
+    } else if (d == '4' && kept + 2 < MAX_SIGNIFICANT) {
       up = m[MAX_SIGNIFICANT - 1] >= '2';
-      for (int64_t k = next + 1; up && k < MAX_SIGNIFICANT - 1; ++k) up = m[k] == '9';
+      for (int64_t k = kept + 1; up && k < MAX_SIGNIFICANT - 1; ++k) up = m[k] == '9';
     }
   }
   char local[400];
@@ -115,7 +119,7 @@ bool formatDouble(char* buf, double v, int total, int dec) {
     digits[i + 1] = k >= 0 && k < MAX_SIGNIFICANT ? m[k] : '0';
   }
   if (up) {
-    int64_t i = n;
+    int64_t i = hi - e + kept;  // the last digit kept
     while (digits[i] == '9') digits[i--] = '0';
     ++digits[i];
   }

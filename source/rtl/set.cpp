@@ -147,7 +147,7 @@ void renderColor(const char* text) {
 }
 
 // ---- plain settings ----
-enum class Kind { Logical, Numeric, NonNegative, Text, Special };
+enum class Kind { Logical, Numeric, NonNegative, Text, Special, Unknown };
 
 struct Field {
   Kind kind;
@@ -226,11 +226,9 @@ Field fieldOf(int id) {
     case VL_SET_ERRORLOG:
       return {Kind::Special, nullptr};
     default:
-      return {Kind::Special, &s};  // marks an unknown specifier
+      return {Kind::Unknown, nullptr};
   }
 }
-
-bool isKnown(const Field& f) { return !(f.kind == Kind::Special && f.ptr); }
 
 void currentValue(int id, const Field& f, VlItem* out) {
   switch (f.kind) {
@@ -243,6 +241,7 @@ void currentValue(int id, const Field& f, VlItem* out) {
       return;
     }
     case Kind::Special: break;
+    case Kind::Unknown: vl_itemPutNil(out); return;
   }
   VlSet& s = vl_set;
   switch (id) {
@@ -331,8 +330,9 @@ void applySpecial(int id, const VlItem* spec, const VlItem* v, const VlItem* thi
       break;
     case VL_SET_CURSOR:
       if (VL_IS_NUMERIC(v)) {
+        // The terminal ignores styles above 4; a negative one is no style at all.
         int32_t n = clampedInt(v);
-        if (vl_setHooks.cursor) vl_setHooks.cursor(n < 0 ? 0 : n);
+        if (n >= 0 && vl_setHooks.cursor) vl_setHooks.cursor(n);
         else if (n >= 0 && n <= 4) s.cursorStyle = n;
       }
       break;
@@ -473,6 +473,7 @@ void apply(int id, const Field& f, const VlItem* spec, const VlItem* v, const Vl
       return;
     }
     case Kind::Special: applySpecial(id, spec, v, third); return;
+    case Kind::Unknown: return;
   }
 }
 
@@ -620,7 +621,7 @@ VL_FUNC(SET) {
   const VlItem* spec = vl_param(1, VL_IT_ANY);
   int id = spec && VL_IS_NUMERIC(spec) ? clampedInt(spec) : 0;
   Field f = fieldOf(id);
-  if (!isKnown(f)) {
+  if (f.kind == Kind::Unknown) {
     vl_ret();
     return;
   }

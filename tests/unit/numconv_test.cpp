@@ -47,7 +47,9 @@ TEST(NumberText, StrWidthsAndDecimals) {
       {"0.0", [](Call& c) { c.d(0.04).n(3).n(1); }},
       {"10.0", [](Call& c) { c.d(9.96).n(4).n(1); }},
       {"****", [](Call& c) { c.d(99.96).n(4).n(1); }},
-      {"  123456789012345600", [](Call& c) { c.d(123456789012345678.0).n(20); }},  // 16 digits
+      {"  123456789012345700", [](Call& c) { c.d(123456789012345678.0).n(20); }},  // 16 digits
+      {"-15454169734.140000", [](Call& c) { c.d(-15454169734.14).n(19).n(6); }},
+      {"0.66666666666666660000", [](Call& c) { c.d(2.0 / 3).n(22).n(20); }},
       {"  123456789012345678", [](Call& c) { c.n(123456789012345678LL).n(20); }},
       {"0.33333333333333330000", [](Call& c) { c.d(1.0 / 3).n(22).n(20); }},
       {"-9223372036854775808", [](Call& c) { c.n(INT64_MIN).n(20); }},
@@ -167,6 +169,39 @@ TEST(NumberText, StrValRoundTrip) {
     const VlItem& text = str.d(x).n(20).n(2).run();
     Call val("VAL");
     ASSERT_EQ(val.item(&text).num(), x) << vl_itemGetCPtr(&text);
+  }
+}
+
+// Every value written with up to 15 significant digits and shown with at most 15 shows as that
+// decimal would, rounded half away from zero, whatever its binary value: a model in integer
+// arithmetic decides.
+TEST(NumberText, DecimalsShowAsWritten) {
+  std::mt19937_64 rng(7);
+  int64_t pow10[19] = {1};
+  for (int i = 1; i < 19; ++i) pow10[i] = pow10[i - 1] * 10;
+  for (int i = 0; i < 50000; ++i) {
+    int d = static_cast<int>(rng() % 7);                                  // decimals written
+    int64_t k = static_cast<int64_t>(rng() % static_cast<uint64_t>(pow10[9 + rng() % 6]));  // up to 14 digits
+    bool neg = rng() & 1;
+    int dec = static_cast<int>(rng() % 9);                                // decimals shown
+    // Within the 15 digits a double always carries; beyond them the 16-digit text may differ.
+    if (static_cast<int>(std::to_string(k).size()) - d + dec > 15) continue;
+    double x = static_cast<double>(neg ? -k : k) / static_cast<double>(pow10[d]);
+    std::string digits;  // the value in units of 10^-dec
+    if (dec >= d) {
+      digits = std::to_string(k) + std::string(static_cast<size_t>(dec - d), '0');
+    } else {
+      int64_t unit = pow10[d - dec];
+      digits = std::to_string(k / unit + (k % unit * 2 >= unit ? 1 : 0));
+    }
+    if (dec > 0) {
+      if (digits.size() <= static_cast<size_t>(dec)) digits.insert(0, static_cast<size_t>(dec) + 1 - digits.size(), '0');
+      digits.insert(digits.size() - static_cast<size_t>(dec), ".");
+    }
+    if (neg && k != 0) digits.insert(0, "-");  // a negative value keeps its sign at -0.00
+    Call str("STR");
+    std::string got = str.d(x).n(25).n(dec).l(true).str();
+    ASSERT_EQ(got, digits) << (neg ? "-" : "") << k << "e-" << d << " with " << dec << " decimals";
   }
 }
 
