@@ -174,16 +174,17 @@ TEST(Dates, Clock) {
   EXPECT_LT(s, 86400);
 }
 
-TEST(DatesDeath, WrongArgumentTypes) {
-  EXPECT_RUNTIME_ERROR(Call("DTOS").s("20000101").run(), "DTOS");
-  EXPECT_RUNTIME_ERROR(Call("DTOC").n(1).run(), "DTOC");
-  EXPECT_RUNTIME_ERROR(Call("CTOD").date(2000, 1, 1).run(), "CTOD");
-  EXPECT_RUNTIME_ERROR(Call("YEAR").nil().run(), "YEAR");
-  EXPECT_RUNTIME_ERROR(Call("MONTH").n(2451545).run(), "MONTH");
-  EXPECT_RUNTIME_ERROR(Call("DAY").s("1").run(), "DAY");
-  EXPECT_RUNTIME_ERROR(Call("DOW").run(), "DOW");
-  EXPECT_RUNTIME_ERROR(Call("CMONTH").l(true).run(), "CMONTH");
-  EXPECT_RUNTIME_ERROR(Call("CDOW").n(1).run(), "CDOW");
+TEST(Dates, WrongArgumentTypes) {
+  EXPECT_EQ(errorOf(Call("DTOS").s("20000101")), "BASE 1/1120 DTOS [str:\"20000101\"]");
+  EXPECT_EQ(errorOf(Call("DTOC").n(1)), "BASE 1/1118 DTOC [int:1:w10]");
+  EXPECT_EQ(errorOf(Call("CTOD").date(2000, 1, 1)), "BASE 1/1119 CTOD [date:20000101]");
+  EXPECT_EQ(errorOf(Call("YEAR").nil()), "BASE 1/1112 YEAR [NIL]");
+  EXPECT_EQ(errorOf(Call("MONTH").n(2451545)), "BASE 1/1113 MONTH [int:2451545:w10]");
+  EXPECT_EQ(errorOf(Call("DAY").s("1")), "BASE 1/1114 DAY [str:\"1\"]");
+  EXPECT_EQ(errorOf(Call("DOW")), "BASE 1/1115 DOW []");
+  EXPECT_EQ(errorOf(Call("CMONTH").l(true)), "BASE 1/1116 CMONTH [.T.]");
+  EXPECT_EQ(errorOf(Call("CDOW").n(1)), "BASE 1/1117 CDOW [int:1:w10]");
+  EXPECT_EQ(errorOf(Call("STOD").n(1)), "") << "STOD answers the empty date instead";
 }
 
 }  // namespace

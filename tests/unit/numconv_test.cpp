@@ -319,20 +319,34 @@ TEST(MathFunctions, BitsAndHex) {
   EXPECT_EQ(Call("VL_HEXTONUM").s("").integer(), 0);
 }
 
-TEST(NumbersDeath, WrongArgumentTypes) {
-  EXPECT_RUNTIME_ERROR(Call("STR").n(5).nil().run(), "STR");
-  EXPECT_RUNTIME_ERROR(Call("STR").s("5").run(), "STR");
-  EXPECT_RUNTIME_ERROR(Call("STR").n(5).n(3000000000LL).run(), "STR");
-  EXPECT_RUNTIME_ERROR(Call("VAL").n(5).run(), "VAL");
-  EXPECT_RUNTIME_ERROR(Call("INT").s("5").run(), "INT");
-  EXPECT_RUNTIME_ERROR(Call("ROUND").d(2.5).run(), "ROUND");
-  EXPECT_RUNTIME_ERROR(Call("ABS").date(2000, 1, 1).run(), "ABS");
-  EXPECT_RUNTIME_ERROR(Call("MAX").date(2000, 1, 1).n(1).run(), "MAX");
-  EXPECT_RUNTIME_ERROR(Call("MIN").s("a").s("b").run(), "MIN");
-  EXPECT_RUNTIME_ERROR(Call("EXP").nil().run(), "EXP");
-  EXPECT_RUNTIME_ERROR(Call("VL_BITAND").d(1.0).n(1).run(), "VL_BITAND");
-  EXPECT_RUNTIME_ERROR(Call("VL_NUMTOHEX").s("1").run(), "VL_NUMTOHEX");
-  EXPECT_RUNTIME_ERROR(Call("VL_HEXTONUM").n(1).run(), "VL_HEXTONUM");
+TEST(Numbers, WrongArgumentTypes) {
+  struct Case {
+    const char* fn;
+    void (*args)(Call&);
+    const char* error;
+  } cases[] = {
+      {"STR", [](Call& c) { c.n(5).nil(); }, "BASE 1/1099 STR [int:5:w10,NIL]"},
+      {"STR", [](Call& c) { c.s("5"); }, "BASE 1/1099 STR [str:\"5\"]"},
+      {"STR", [](Call& c) { c.n(5).n(3000000000LL); }, "BASE 3/1234 STR [int:5:w10,long:3000000000:w10]"},
+      {"VAL", [](Call& c) { c.n(5); }, "BASE 1/1098 VAL [int:5:w10]"},
+      {"INT", [](Call& c) { c.s("5"); }, "BASE 1/1090 INT [str:\"5\"]"},
+      {"ROUND", [](Call& c) { c.d(2.5); }, "BASE 1/1094 ROUND [dbl:2.5:w10:d2]"},
+      {"ABS", [](Call& c) { c.date(2000, 1, 1); }, "BASE 1/1089 ABS [date:20000101]"},
+      {"MAX", [](Call& c) { c.date(2000, 1, 1).n(1); }, "BASE 1/1093 MAX [date:20000101,int:1:w10]"},
+      {"MIN", [](Call& c) { c.s("a").s("b"); }, "BASE 1/1092 MIN [str:\"a\",str:\"b\"]"},
+      {"EXP", [](Call& c) { c.nil(); }, "BASE 1/1096 EXP [NIL]"},
+      {"LOG", [](Call& c) { c.s("1"); }, "BASE 1/1095 LOG [str:\"1\"]"},
+      {"SQRT", [](Call& c) { c.l(true); }, "BASE 1/1097 SQRT [.T.]"},
+      {"VL_BITAND", [](Call& c) { c.d(1.0).n(1); },
+       "BASE 1/1089 VL_BITAND [dbl:1:w10:d2,int:1:w10] (Non-integer parameters)"},
+      {"VL_NUMTOHEX", [](Call& c) { c.s("1"); }, "BASE 1/3012 VL_NUMTOHEX [str:\"1\"]"},
+      {"VL_HEXTONUM", [](Call& c) { c.n(1); }, "BASE 1/3012 VL_HEXTONUM [int:1:w10]"},
+  };
+  for (const Case& c : cases) {
+    Call call(c.fn);
+    c.args(call);
+    EXPECT_EQ(errorOf(call), c.error);
+  }
 }
 
 }  // namespace

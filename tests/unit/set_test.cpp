@@ -328,17 +328,44 @@ TEST(Set, TraceFileIsCreatedOrKept) {
   std::snprintf(vl_set.traceFile, sizeof vl_set.traceFile, "%s", saved.c_str());
 }
 
-TEST(SetDeath, RefusedValues) {
-  EXPECT_RUNTIME_ERROR(Call("SET").n(3).n(-1).run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(104).s("some").run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(104).nil().run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(105).s("sideways").run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(106).n(-1).run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(108).n(-1).run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(108).s("8").run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(113).n(1).run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(103).s(std::string(255, 't')).run(), "SET");
-  EXPECT_RUNTIME_ERROR(Call("SET").n(119).s(std::string(256, 'e')).run(), "SET");
+// A refused value raises the argument error (not substitutable) and the setting keeps its value.
+TEST(Set, RefusedValues) {
+  struct Case {
+    int id;
+    void (*value)(Call&);
+    const char* error;
+  } cases[] = {
+      {3, [](Call& c) { c.n(-1); }, "BASE 1/2020 SET [int:3:w10,int:-1:w10] nosub"},
+      {5, [](Call& c) { c.n(-1900); }, "BASE 1/2020 SET [int:5:w10,int:-1900:w10] nosub"},
+      {104, [](Call& c) { c.s("some"); }, "BASE 1/2020 SET [int:104:w10,str:\"some\"] nosub"},
+      {104, [](Call& c) { c.nil(); }, "BASE 1/2020 SET [int:104:w10,NIL] nosub"},
+      {104, [](Call& c) { c.n(256); }, "BASE 1/2020 SET [int:104:w10,int:256:w10] nosub"},
+      {105, [](Call& c) { c.s("sideways"); }, "BASE 1/2020 SET [int:105:w10,str:\"sideways\"] nosub"},
+      {106, [](Call& c) { c.n(-1); }, "BASE 1/2020 SET [int:106:w10,int:-1:w10] nosub"},
+      {108, [](Call& c) { c.n(-1); }, "BASE 1/2020 SET [int:108:w10,int:-1:w10] nosub"},
+      {108, [](Call& c) { c.s("8"); }, "BASE 1/2020 SET [int:108:w10,str:\"8\"] nosub"},
+      {113, [](Call& c) { c.n(1); }, "BASE 1/2020 SET [int:113:w10,int:1:w10] nosub"},
+  };
+  for (const Case& c : cases) {
+    Call before("SET");
+    VlItem old;
+    old.type = VL_IT_NIL;
+    vl_itemCopy(&old, &before.n(c.id).run());
+    Call set("SET");
+    set.n(c.id);
+    c.value(set);
+    EXPECT_EQ(errorOf(set), c.error);
+    EXPECT_EQ(describe(&set.result()), describe(&old)) << "the old value is returned";
+    EXPECT_EQ(describe(&Call("SET").n(c.id).run()), describe(&old)) << "and kept";
+    vl_itemClear(&old);
+  }
+  EXPECT_EQ(Call("SET").n(3).integer(), 2);
+  // Names that would not fit their buffers are refused rather than cut.
+  std::string trace = vl_set.traceFile;
+  EXPECT_EQ(errorOf(Call("SET").n(103).s(std::string(255, 't'))).rfind("BASE 1/2020 SET [int:103:w10,str:\"ttt", 0), 0u);
+  EXPECT_EQ(vl_set.traceFile, trace);
+  EXPECT_EQ(errorOf(Call("SET").n(119).s(std::string(256, 'e'))).rfind("BASE 1/2020 SET [int:119:w10,str:\"eee", 0), 0u);
+  EXPECT_STREQ(vl_set.errorLog, "error.log");
 }
 
 TEST(SetDeath, UnknownLanguageEndsTheProgram) {

@@ -264,36 +264,47 @@ TEST(Strings, VeryLongStrings) {
 }
 
 // Counts near the 32-bit limit are refused before anything is allocated.
-TEST(StringsDeath, ResultsBeyondTheLongestString) {
-  EXPECT_RUNTIME_ERROR(Call("REPLICATE").s("ab").n(2147483648LL).run(), "REPLICATE");
-  EXPECT_RUNTIME_ERROR(Call("REPLICATE").s("x").d(1e20).run(), "REPLICATE");
-  EXPECT_RUNTIME_ERROR(Call("SPACE").n(5000000000LL).run(), "SPACE");
-  EXPECT_RUNTIME_ERROR(Call("PADR").s("x").n(4294967295LL).run(), "PADR");
+TEST(Strings, ResultsBeyondTheLongestString) {
+  EXPECT_EQ(errorOf(Call("REPLICATE").s("ab").n(2147483648LL)), "BASE 3/1234 REPLICATE [str:\"ab\",long:2147483648:w10]");
+  EXPECT_EQ(errorOf(Call("REPLICATE").s("x").d(1e20)), "BASE 3/1234 REPLICATE [str:\"x\",dbl:1e+20:w20:d2]");
+  EXPECT_EQ(errorOf(Call("SPACE").n(5000000000LL)), "BASE 3/1234 SPACE [long:5000000000:w10]");
+  EXPECT_EQ(errorOf(Call("PADR").s("x").n(4294967295LL)), "BASE 3/1234 PADR [str:\"x\",long:4294967295:w10]");
   // 17 MiB with every byte replaced by 300 bytes would be over 5 GB.
-  EXPECT_RUNTIME_ERROR(
-      {
-        Call big("SPACE");
-        const VlItem& s = big.n(17 * 1024 * 1024).run();
-        Call("STRTRAN").item(&s).s(" ").s(std::string(300, 'x')).run();
-      },
-      "STRTRAN");
+  Call big("SPACE");
+  const VlItem& s = big.n(17 * 1024 * 1024).run();
+  EXPECT_EQ(errorOf(Call("STRTRAN").item(&s).s(" ").s(std::string(300, 'x'))).rfind("BASE 3/1234 STRTRAN [str:\"  ", 0), 0u);
 }
 
-TEST(StringsDeath, WrongArgumentTypes) {
-  EXPECT_RUNTIME_ERROR(Call("LEN").n(5).run(), "LEN");
-  EXPECT_RUNTIME_ERROR(Call("AT").n(1).s("a").run(), "AT");
-  EXPECT_RUNTIME_ERROR(Call("SUBSTR").s("hello").n(2).nil().run(), "SUBSTR");
-  EXPECT_RUNTIME_ERROR(Call("SUBSTR").s("hello").s("A").run(), "SUBSTR");
-  EXPECT_RUNTIME_ERROR(Call("LEFT").s("hello").run(), "LEFT");
-  EXPECT_RUNTIME_ERROR(Call("UPPER").n(1).run(), "UPPER");
-  EXPECT_RUNTIME_ERROR(Call("TRIM").l(true).run(), "TRIM");
-  EXPECT_RUNTIME_ERROR(Call("ALLTRIM").nil().run(), "ALLTRIM");
-  EXPECT_RUNTIME_ERROR(Call("STRTRAN").s("a").n(1).run(), "STRTRAN");
-  EXPECT_RUNTIME_ERROR(Call("REPLICATE").s("a").s("3").run(), "REPLICATE");
-  EXPECT_RUNTIME_ERROR(Call("CHR").s("A").run(), "CHR");
-  EXPECT_RUNTIME_ERROR(Call("ASC").n(65).run(), "ASC");
-  EXPECT_RUNTIME_ERROR(Call("WORD").s("1").run(), "WORD");
-  EXPECT_RUNTIME_ERROR(Call("VL_ISNULL").n(0).run(), "VL_ISNULL");
+TEST(Strings, WrongArgumentTypes) {
+  struct Case {
+    const char* fn;
+    void (*args)(Call&);
+    const char* error;
+  } cases[] = {
+      {"LEN", [](Call& c) { c.n(5); }, "BASE 1/1111 LEN [int:5:w10]"},
+      {"AT", [](Call& c) { c.n(1).s("a"); }, "BASE 1/1108 AT [int:1:w10,str:\"a\"]"},
+      {"SUBSTR", [](Call& c) { c.s("hello").n(2).nil(); }, "BASE 1/1110 SUBSTR [str:\"hello\",int:2:w10,NIL]"},
+      {"SUBSTR", [](Call& c) { c.s("hello").s("A"); }, "BASE 1/1110 SUBSTR [str:\"hello\",str:\"A\"]"},
+      {"LEFT", [](Call& c) { c.s("hello"); }, "BASE 1/1124 LEFT [str:\"hello\"]"},
+      {"UPPER", [](Call& c) { c.n(1); }, "BASE 1/1102 UPPER [int:1:w10]"},
+      {"LOWER", [](Call& c) { c.nil(); }, "BASE 1/1103 LOWER [NIL]"},
+      {"LTRIM", [](Call& c) { c.date(2000, 1, 1); }, "BASE 1/1101 LTRIM [date:20000101]"},
+      {"RTRIM", [](Call& c) { c.n(5); }, "BASE 1/1100 RTRIM [int:5:w10]"},
+      {"TRIM", [](Call& c) { c.l(true); }, "BASE 1/1100 TRIM [.T.]"},
+      {"ALLTRIM", [](Call& c) { c.nil(); }, "BASE 1/2022 ALLTRIM [NIL]"},
+      {"STRTRAN", [](Call& c) { c.s("a").n(1); }, "BASE 1/1126 STRTRAN [str:\"a\",int:1:w10]"},
+      {"REPLICATE", [](Call& c) { c.s("a").s("3"); }, "BASE 1/1106 REPLICATE [str:\"a\",str:\"3\"]"},
+      {"SPACE", [](Call& c) { c.s("3"); }, "BASE 1/1105 SPACE [str:\"3\"]"},
+      {"CHR", [](Call& c) { c.s("A"); }, "BASE 1/1104 CHR [str:\"A\"]"},
+      {"ASC", [](Call& c) { c.n(65); }, "BASE 1/1107 ASC [int:65:w10]"},
+      {"VL_ISNULL", [](Call& c) { c.n(0); }, "BASE 1/1111 VL_ISNULL [int:0:w10]"},
+      {"WORD", [](Call& c) { c.s("1"); }, "BASE 1/1091 WORD [str:\"1\"] nosub"},
+  };
+  for (const Case& c : cases) {
+    Call call(c.fn);
+    c.args(call);
+    EXPECT_EQ(errorOf(call), c.error);
+  }
 }
 
 }  // namespace
