@@ -33,11 +33,10 @@ void vl_fieldSelectArea(int) { missing("Work areas are", "the aliased field and 
 void vl_fieldGet(VlSymbol*, VlItem*) { missing("Fields are", "LOADFIELD, LOADVAR and the aliased field reads"); }
 void vl_fieldPut(VlSymbol*, const VlItem*) { missing("Fields are", "STOREFIELD and the aliased field writes"); }
 
-// National language: only English is known; the language module registry comes later.
+// National-language support beyond the language modules (message catalogues chosen by LANG or
+// LC_ALL): nothing is loaded yet.
 void vl_i18nInit(const char*) {}
 void vl_i18nRelease() {}
-void vl_langSelectInit(const char*) {}
-void vl_cdpReleaseAll() {}
 
 // The core function table: every core function registers with its own module for now.
 void vl_initSymbols() {}
