@@ -78,7 +78,8 @@ void goEnd(VlDbfArea* a) {
 }
 
 VlStatus forcePending(VlDbfArea* a) {
-  return a->pendingRel ? VL_SELF(&a->area, forceRel) : VL_SUCCESS;
+  if (!a->pendingRel) return VL_SUCCESS;
+  return VL_SELF(&a->area, forceRel);
 }
 
 // ---- record I/O ----

@@ -356,15 +356,20 @@ VlArea* vl_rddAreaAtPosition(uint16_t pos);
 // Selects area n (outside 1..65535: no current area); failure when no table is open there.
 VlStatus vl_rddSelectWorkAreaNumber(int areaNum);
 void vl_rddSelectFirstAvailable();
-// Alias selection for the virtual machine; raise "Alias does not exist" with retry.
+// Alias selection for the virtual machine: success when the alias named an area (now current),
+// failure after "Alias does not exist" (raised with retry) got no retry that found one.
 VlStatus vl_rddSelectWorkAreaSymbol(VlSymbol* sym);
 VlStatus vl_rddSelectWorkAreaAlias(const char* alias);
+// Selects the area an alias value names (number, symbol, text; NIL, date, logical, block and
+// array leave no current area; other types raise BASE 1/1065 "&" and use the substitute).
+// False when a look-up failed; the alias item is NIL afterwards.
+bool vl_rddSelectAliasItem(VlItem* alias);
 // The area number an alias text names ("M" names 0), -1 when it names none (no error raised).
 int vl_rddAliasToArea(const char* alias);
 bool vl_rddIsValidAlias(const char* alias);
 // Binds the alias to the area: raises 17/1010 or 18/1011 (DBCMD) and fails on a bad or used alias.
 VlStatus vl_rddSetAlias(VlArea* area, const char* alias);
-// A free scratch alias "VLTMPnnn" into buffer (at least 9 bytes); failure when none is free.
+// A free scratch alias "VLTMPnnn" into buffer (at least 16 bytes); failure when none is free.
 VlStatus vl_rddTempAlias(char* buffer);
 // Inserts a work area of the driver at the current number (0: the first free one).
 VlStatus vl_rddInsertArea(const char* driver);

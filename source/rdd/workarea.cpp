@@ -130,7 +130,11 @@ VlStatus vl_rddSetAlias(VlArea* area, const char* alias) {
 
 VlStatus vl_rddTempAlias(char* buffer) {
   for (int i = 1; i <= 999; ++i) {
-    std::snprintf(buffer, 9, "VLTMP%3.3i", i);
+    std::memcpy(buffer, "VLTMP", 5);
+    buffer[5] = static_cast<char>('0' + i / 100);
+    buffer[6] = static_cast<char>('0' + i / 10 % 10);
+    buffer[7] = static_cast<char>('0' + i % 10);
+    buffer[8] = '\0';
     if (vl_rddAliasToArea(buffer) < 0) return VL_SUCCESS;
   }
   buffer[0] = '\0';
@@ -139,17 +143,23 @@ VlStatus vl_rddTempAlias(char* buffer) {
 
 VlStatus vl_rddSelectWorkAreaSymbol(VlSymbol* sym) {
   VlDynSym* d = sym->dynsym ? sym->dynsym : vl_dynsymFindName(sym->name);
-  if (d && d->area) return vl_rddSelectWorkAreaNumber(static_cast<int>(d->area));
   const char* name = sym->name;
-  if (name[0] && !name[1]) {
-    char c = upper(name[0]);
-    if (c >= 'A' && c <= 'K') return vl_rddSelectWorkAreaNumber(c - 'A' + 1);
-  }
-  while (vl_errRT_BASE_Ext1(VL_EG_NOALIAS, 1002, nullptr, name, 0, VL_ERR_FLAG_RETRY, 0) == VL_ERR_RESULT_RETRY) {
+  for (;;) {
+    if (d && d->area) {
+      vl_rddSelectWorkAreaNumber(static_cast<int>(d->area));
+      return VL_SUCCESS;
+    }
+    if (name[0] && !name[1]) {
+      char c = upper(name[0]);
+      if (c >= 'A' && c <= 'K') {
+        vl_rddSelectWorkAreaNumber(c - 'A' + 1);
+        return VL_SUCCESS;
+      }
+    }
+    if (vl_errRT_BASE_Ext1(VL_EG_NOALIAS, 1002, nullptr, name, 0, VL_ERR_FLAG_RETRY, 0) != VL_ERR_RESULT_RETRY)
+      return VL_FAILURE;
     if (!d) d = vl_dynsymFindName(name);
-    if (d && d->area) return vl_rddSelectWorkAreaNumber(static_cast<int>(d->area));
   }
-  return VL_FAILURE;
 }
 
 VlStatus vl_rddSelectWorkAreaAlias(const char* alias) {
@@ -159,11 +169,38 @@ VlStatus vl_rddSelectWorkAreaAlias(const char* alias) {
       return VL_FAILURE;
     n = vl_rddAliasToArea(alias);
   }
-  if (n < 1 || n > VL_RDD_MAX_AREA) {
-    vl_rddSelectFirstAvailable();
-    return VL_SUCCESS;
+  if (n < 1 || n > VL_RDD_MAX_AREA) vl_rddSelectFirstAvailable();
+  else vl_rddSelectWorkAreaNumber(n);
+  return VL_SUCCESS;
+}
+
+bool vl_rddSelectAliasItem(VlItem* alias) {
+  VlItem* p = VL_IS_BYREF(alias) ? vl_itemUnRef(alias) : alias;
+  bool ok = true;
+  VlType type = p->type & static_cast<VlType>(~VL_IT_BYREF);
+  if (type & (VL_IT_INTEGER | VL_IT_LONG)) {
+    int64_t n = vl_itemGetNInt(p);
+    vl_rddSelectWorkAreaNumber(n >= 1 && n <= VL_RDD_MAX_AREA ? static_cast<int>(n) : -1);
+  } else if (type & VL_IT_DOUBLE) {
+    double d = p->u.dbl;
+    vl_rddSelectWorkAreaNumber(d >= 1 && d < VL_RDD_MAX_AREA + 1 ? static_cast<int>(d) : -1);
+  } else if (type & VL_IT_SYMBOL) {
+    ok = vl_rddSelectWorkAreaSymbol(vl_itemGetSymbol(p)) == VL_SUCCESS;
+  } else if (type == VL_IT_STRING) {
+    // The text is used as it is: macro substitution needs the macro compiler.
+    ok = vl_rddSelectWorkAreaAlias(vl_itemGetCPtr(p)) == VL_SUCCESS;
+  } else if (type == VL_IT_NIL || (type & (VL_IT_DATE | VL_IT_LOGICAL | VL_IT_BLOCK | VL_IT_ARRAY))) {
+    vl_rddSelectWorkAreaNumber(-1);
+  } else {
+    VlItem* substitute = vl_errRT_BASE_Subst(VL_EG_ARG, 1065, nullptr, "&", 1, p);
+    ok = substitute != nullptr;
+    if (substitute) {
+      ok = vl_rddSelectAliasItem(substitute);
+      vl_itemRelease(substitute);
+    }
   }
-  return vl_rddSelectWorkAreaNumber(n);
+  vl_itemClear(alias);
+  return ok;
 }
 
 VlStatus vl_rddInsertArea(const char* driver) {

@@ -33,9 +33,6 @@ void vl_cdpReleaseAll() {}
 // The core function table: every core function registers with its own module for now.
 void vl_initSymbols() {}
 
-// The database layer: no work area can be open yet.
-void vl_rddShutdown() {}
-
 void vl_vmExecute(const uint8_t*, VlSymbol*, VlItem**, uint32_t) {
   vl_errInternal(9014, "Unsupported VM opcode", nullptr, nullptr);
 }

@@ -1,6 +1,7 @@
 // The DBFNTX driver, the default: DBFDBT (tables with memo files) plus NTX index files. Until
 // the index layer lands it adds nothing to its parent but its name.
 #include <cstdio>
+#include <initializer_list>
 
 #include "../../vm/extend.h"
 #include "../dbf1.h"
