@@ -151,8 +151,8 @@ void vl_rddRegisterChecked(const char* name, uint16_t type) {
 
 // RDDREGISTER(name, type): a missing or failing NAME_GETFUNCTABLE ends the program.
 VL_FUNC(RDDREGISTER) {
-  if (vl_parclen(1) == 0) return;
-  vl_rddRegisterChecked(vl_parc(1), static_cast<uint16_t>(vl_parni(2)));
+  if (vl_parclen(1) > 0) vl_rddRegisterChecked(vl_parc(1), static_cast<uint16_t>(vl_parni(2)));
+  vl_ret();
 }
 
 // RDDNAMES([type]): the registered names in registration order, optionally of one type.
@@ -211,7 +211,10 @@ VL_FUNC(__RDDSETDEFAULT) {
 }
 
 // Start-up calls these by name, in this order, before the INIT procedures run.
-VL_FUNC(RDDINIT) { vl_rddSetDefaultDriver("DBFNTX"); }
+VL_FUNC(RDDINIT) {
+  vl_rddSetDefaultDriver("DBFNTX");
+  vl_ret();
+}
 
 VL_NATIVE_MODULE(rddreg, VL_FUNCENTRY(RDDREGISTER), VL_FUNCENTRY(RDDNAMES), VL_FUNCENTRY(RDDNAME),
                  VL_FUNCENTRY(RDDSETDEFAULT), VL_FUNCENTRY(DBSETDRIVER), VL_FUNCENTRY(__RDDSETDEFAULT),

@@ -47,12 +47,13 @@ struct Register {
   Register() { vl_vmProcessSymbols(s_module, 1, "dbf_fixtures_test.cpp", VL_PCODE_VERSION); }
 } s_register;
 
-const char* driverFor(const Dump& d) {
-  static bool registered = false;
-  if (!registered) {
+void registerTestDriver() {
+  if (!vl_rddFindNode("VLTMEMO", nullptr)) {
     EXPECT_EQ(vl_rddRegister("VLTMEMO", VL_RDD_TYPE_TABLE), 0);
-    registered = true;
   }
+}
+
+const char* driverFor(const Dump& d) {
   for (const DumpField& f : d.fields)
     if (f.type == 'M') return "VLTMEMO";
   return "DBF";
@@ -73,6 +74,7 @@ Dump expectedDump(const std::string& table) {
 
 class FixtureTables : public ::testing::Test {
  protected:
+  void SetUp() override { registerTestDriver(); }
   void TearDown() override { vl_rddCloseAll(); }
   TempDir dir;
 

@@ -43,6 +43,8 @@ struct Item {
   std::string str() const { return std::string(vl_itemGetCPtr(&v), vl_itemGetCLen(&v)); }
   double num() const { return vl_itemGetND(&v); }
   bool log() const { return vl_itemGetL(&v); }
+  int32_t day() const { return vl_itemGetDL(&v); }
+  int64_t integer() const { return vl_itemGetNInt(&v); }
 };
 
 inline Item dateItem(int y, int m, int d) {
@@ -299,8 +301,8 @@ inline std::string dumpDifference(const Dump& want, const Dump& got, bool withMe
 // Opens a table in a new area; false when the open failed.
 inline bool useTable(const std::string& path, const char* driver = "DBF", const char* alias = nullptr,
                      bool shared = false, bool readOnly = false) {
-  Item yes(true), drv(driver), file(path.c_str()), al(alias ? alias : ""), sh(shared), ro(readOnly);
-  call("DBUSEAREA", {&yes, &drv, &file, alias ? &al : nullptr, &sh, &ro});
+  Item yes(true), drv(driver ? driver : ""), file(path.c_str()), al(alias ? alias : ""), sh(shared), ro(readOnly);
+  call("DBUSEAREA", {&yes, driver ? &drv : nullptr, &file, alias ? &al : nullptr, &sh, &ro});
   return !call("NETERR").log() && vl_rddGetCurrentWorkAreaPointer() != nullptr;
 }
 
