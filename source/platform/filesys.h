@@ -113,6 +113,7 @@ enum : uint32_t {
   VL_FERR_SHARING = 32,         // the file is open elsewhere in a conflicting share mode
   VL_FERR_LOCK = 33,            // the range is locked by another handle
   VL_FERR_NOT_SAME_DEVICE = 17, // rename across file systems
+  VL_FERR_NO_MORE_FILES = 18,   // the end of a directory search
   VL_FERR_DISK_FULL = 112,
   VL_FERR_INVALID_PARAM = 87,
   VL_FERR_INVALID_NAME = 123,   // empty name, or a name with a zero byte
