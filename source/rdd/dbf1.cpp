@@ -83,7 +83,16 @@ VlStatus forcePending(VlDbfArea* a) {
 }
 
 // ---- record I/O ----
+bool inPending(const VlDbfArea* a, uint32_t rec) {
+  return a->pendingCount && rec >= a->pendingFirst && rec - a->pendingFirst < a->pendingCount;
+}
+
 VlStatus readRecordBytes(VlDbfArea* a, uint32_t rec) {
+  if (inPending(a, rec)) {
+    std::memcpy(a->record, a->pending + static_cast<size_t>(rec - a->pendingFirst) * a->recordLen, a->recordLen);
+    return VL_SUCCESS;
+  }
+  if (a->pendingCount && vl_dbfFlushWrites(a) != VL_SUCCESS) return VL_FAILURE;
   if (a->cacheCount && rec >= a->cacheFirst && rec - a->cacheFirst < a->cacheCount) {
     std::memcpy(a->record, a->cache + static_cast<size_t>(rec - a->cacheFirst) * a->recordLen, a->recordLen);
     a->lastRead = rec;
@@ -117,13 +126,26 @@ VlStatus readRecordBytes(VlDbfArea* a, uint32_t rec) {
   return VL_SUCCESS;
 }
 
+// Exclusive tables collect runs of consecutive records (appends above all) and write each run
+// at once: one write a record costs a system call each.
 VlStatus writeRecordBytes(VlDbfArea* a) {
-  if (vl_fsWriteAt(a->dataFile, a->record, a->recordLen, recordOffset(a, a->recNo)) != a->recordLen) {
+  uint32_t rec = a->recNo;
+  if (!a->shared && a->cacheCapacity > 1) {
+    if (!inPending(a, rec) && !(a->pendingCount && rec == a->pendingFirst + a->pendingCount &&
+                                a->pendingCount < a->cacheCapacity)) {
+      if (vl_dbfFlushWrites(a) != VL_SUCCESS) return VL_FAILURE;
+      a->pendingFirst = rec;
+    }
+    if (!a->pending) a->pending = static_cast<uint8_t*>(vl_xgrab(static_cast<size_t>(a->cacheCapacity) * a->recordLen));
+    uint32_t slot = rec - a->pendingFirst;
+    std::memcpy(a->pending + static_cast<size_t>(slot) * a->recordLen, a->record, a->recordLen);
+    if (slot == a->pendingCount) ++a->pendingCount;
+  } else if (vl_fsWriteAt(a->dataFile, a->record, a->recordLen, recordOffset(a, rec)) != a->recordLen) {
     vl_dbfError(a, 1011, a->dataName, static_cast<int>(vl_fsError()), 0);
     return VL_FAILURE;
   }
-  if (a->cacheCount && a->recNo >= a->cacheFirst && a->recNo - a->cacheFirst < a->cacheCount)
-    std::memcpy(a->cache + static_cast<size_t>(a->recNo - a->cacheFirst) * a->recordLen, a->record, a->recordLen);
+  if (a->cacheCount && rec >= a->cacheFirst && rec - a->cacheFirst < a->cacheCount)
+    std::memcpy(a->cache + static_cast<size_t>(rec - a->cacheFirst) * a->recordLen, a->record, a->recordLen);
   a->hot = false;
   a->dataNeedsCommit = true;
   return VL_SUCCESS;
@@ -332,7 +354,7 @@ VlStatus dbfGetValue(VlArea* area, uint16_t index, VlItem* out) {
   VlDbfArea* a = D(area);
   if (forcePending(a) != VL_SUCCESS) return VL_FAILURE;
   if (index == 0 || index > area->fieldCount) return VL_FAILURE;
-  if (vl_dbfReadRecord(a) != VL_SUCCESS) return VL_FAILURE;
+  if (!a->validBuffer && vl_dbfReadRecord(a) != VL_SUCCESS) return VL_FAILURE;
   const VlField& f = area->fields[index - 1];
   // The table's text is in the program's code page: the only one this system has.
   if (!vl_dbfGetValue(f.type, f.len, f.dec, a->record + a->fieldOffsets[index - 1], out)) {
@@ -396,6 +418,7 @@ VlStatus dbfGoCold(VlArea* area) {
 VlStatus dbfFlush(VlArea* area) {
   VlDbfArea* a = D(area);
   VlStatus status = VL_SELF(area, goCold);
+  if (a->dataFile != VL_FS_ERROR && vl_dbfFlushWrites(a) != VL_SUCCESS) status = VL_FAILURE;
   if (a->updateHeader) VL_SELF(area, writeDBHeader);
   if (vl_set.hardCommit) {
     if (a->dataNeedsCommit && a->dataFile != VL_FS_ERROR) {
@@ -505,11 +528,15 @@ VlStatus dbfClose(VlArea* area) {
   if (a->dataFile != VL_FS_ERROR) {
     VL_SELF(area, goCold);
     VL_SELF(area, unlock, 0);
+    vl_dbfFlushWrites(a);
     if (a->updateHeader) VL_SELF(area, writeDBHeader);
     if (vl_set.hardCommit) VL_SELF(area, flush);
     vl_fsClose(a->dataFile);
     a->dataFile = VL_FS_ERROR;
   }
+  if (a->pending) vl_xfree(a->pending);
+  a->pending = nullptr;
+  a->pendingCount = 0;
   if (a->memoFile != VL_FS_ERROR) {
     vl_fsClose(a->memoFile);
     a->memoFile = VL_FS_ERROR;
@@ -555,6 +582,7 @@ VlStatus dbfWriteDBHeader(VlArea* area) {
   header.flags = static_cast<uint8_t>((a->structIdx ? VL_DBF_FLAG_STRUCTIDX : 0) |
                                       (a->hasMemo && a->version == VL_DBF_VERSION_30 ? VL_DBF_FLAG_MEMO : 0));
   header.codePage = a->codePageByte;
+  if (vl_dbfFlushWrites(a) != VL_SUCCESS) return VL_FAILURE;
   bool tookLock = false;
   if (a->shared) {
     if (!a->headerLocked) {
@@ -794,8 +822,11 @@ VlStatus dbfInfo(VlArea* area, uint16_t code, VlItem* item) {
     case VL_DBI_VALIDBUFFER: vl_itemPutL(item, a->validBuffer); break;
     case VL_DBI_SHARED: {
       bool old = a->shared;
-      if (VL_IS_LOGICAL(item)) a->shared = vl_itemGetL(item);
-      dropCache(a);
+      if (VL_IS_LOGICAL(item)) {
+        if (vl_dbfFlushWrites(a) != VL_SUCCESS) return VL_FAILURE;
+        a->shared = vl_itemGetL(item);
+        dropCache(a);
+      }
       vl_itemPutL(item, old);
       break;
     }
@@ -1090,12 +1121,25 @@ unsigned vl_dbfError(VlDbfArea* a, int subCode, const char* fileName, int osCode
   return vl_rddRaise(&a->area, vl_rddGenCodeOfSubCode(subCode), subCode, fileName, osCode, flags);
 }
 
+VlStatus vl_dbfFlushWrites(VlDbfArea* a) {
+  if (a->pendingCount == 0) return VL_SUCCESS;
+  uint32_t bytes = a->pendingCount * a->recordLen;
+  if (vl_fsWriteAt(a->dataFile, a->pending, bytes, recordOffset(a, a->pendingFirst)) != bytes) {
+    // The run stays: a later flush (the next commit, the close) tries again.
+    vl_dbfError(a, 1011, a->dataName, static_cast<int>(vl_fsError()), 0);
+    return VL_FAILURE;
+  }
+  a->pendingCount = 0;
+  return VL_SUCCESS;
+}
+
 void vl_dbfSetRecCount(VlDbfArea* a, uint32_t count) {
   if (count < a->recCount) dropCache(a);
   a->recCount = count;
 }
 
 VlStatus vl_dbfCountRecords(VlDbfArea* a) {
+  if (vl_dbfFlushWrites(a) != VL_SUCCESS) return VL_FAILURE;
   int64_t size = vl_fsSize(a->dataFile);
   if (size < 0) {
     vl_dbfError(a, 1010, a->dataName, static_cast<int>(vl_fsError()), 0);

@@ -12,6 +12,11 @@
 //     they are on disk: every record write updates the cached copy, and a record count that
 //     shrinks drops the cache (vl_dbfSetRecCount). Shared tables are never cached, since other
 //     processes change them.
+//  5. The write-behind run (exclusive tables only) holds pendingCount consecutive records from
+//     pendingFirst that are newer than the file. It is written out (vl_dbfFlushWrites) before
+//     the file is read, measured or its header rewritten, on DBCOMMIT and on close; a record in
+//     it is read from it. Anything that reads or writes the data file by itself must flush it
+//     first.
 #pragma once
 
 #include <cstdint>
@@ -63,12 +68,18 @@ struct VlDbfArea {
   uint32_t cacheCount;
   uint32_t cacheCapacity;  // records
   uint32_t lastRead;       // record of the previous disk read, to detect sequential access
+  // Write-behind of consecutive records.
+  uint8_t* pending;
+  uint32_t pendingFirst;
+  uint32_t pendingCount;
 };
 
 inline VlDbfArea* vl_dbfArea(VlArea* area) { return reinterpret_cast<VlDbfArea*>(area); }
 
 // The DBF slots, for drivers that call them as their parent's.
 const VlRddFuncs* vl_dbfTable();
+// Writes the write-behind run to the file; raises "Write error" and fails when it cannot.
+VlStatus vl_dbfFlushWrites(VlDbfArea* a);
 // Reads the current record into the buffer when it is not there yet.
 VlStatus vl_dbfReadRecord(VlDbfArea* a);
 // Sets the record count (dropping read-ahead that no longer matches) and recomputes it from

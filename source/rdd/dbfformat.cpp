@@ -22,6 +22,35 @@ double powerOfTen(int n) {
   return std::pow(10.0, n);
 }
 
+// "YYYYMMDD" to a day number; eight digits are decoded here, anything else (blanks, damage)
+// the general way, which gives the empty date for what is not a valid date.
+int32_t dateFromDigits(const uint8_t* p) {
+  unsigned v[8];
+  for (int k = 0; k < 8; ++k) {
+    v[k] = static_cast<unsigned>(p[k]) - '0';
+    if (v[k] > 9) {
+      char text[9];
+      std::memcpy(text, p, 8);
+      text[8] = '\0';
+      return vl_dateEncStr(text);
+    }
+  }
+  return vl_dateEncode(static_cast<int>(v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3]), static_cast<int>(v[4] * 10 + v[5]),
+                       static_cast<int>(v[6] * 10 + v[7]));
+}
+
+// A day number as "YYYYMMDD"; blanks for the empty date or one outside years 1..9999.
+void dateToDigits(int32_t day, uint8_t* p) {
+  int y, m, d;
+  vl_dateDecode(day, &y, &m, &d);
+  if (day <= 0 || y < 1 || y > 9999) {
+    std::memset(p, ' ', 8);
+    return;
+  }
+  const int parts[] = {y / 1000, y / 100 % 10, y / 10 % 10, y % 10, m / 10, m % 10, d / 10, d % 10};
+  for (int k = 0; k < 8; ++k) p[k] = static_cast<uint8_t>('0' + parts[k]);
+}
+
 // Numbers above this are not all exactly representable as doubles.
 constexpr int64_t EXACT_DOUBLE_LIMIT = INT64_C(9007199254740992);
 
@@ -164,7 +193,10 @@ uint32_t vl_dbfRecordsFromSize(uint64_t size, uint16_t headerLen, uint16_t recor
   return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n);
 }
 
-void vl_dbfParseNumber(const uint8_t* p, size_t len, int64_t* intValue, double* dblValue, bool* isDouble) {
+namespace {
+
+// The general reader: digits beyond what a 64-bit integer holds continue as a double.
+void parseNumberSlow(const uint8_t* p, size_t len, int64_t* intValue, double* dblValue, bool* isDouble) {
   size_t i = 0;
   while (i < len && isBlank(p[i])) ++i;
   bool negative = false;
@@ -205,25 +237,118 @@ void vl_dbfParseNumber(const uint8_t* p, size_t len, int64_t* intValue, double* 
   }
 }
 
+}  // namespace
+
+void vl_dbfParseNumber(const uint8_t* p, size_t len, int64_t* intValue, double* dblValue, bool* isDouble) {
+  // Every table read parses its numbers: up to 18 digits need no overflow checks.
+  size_t i = 0;
+  while (i < len && p[i] == ' ') ++i;
+  bool negative = false;
+  if (i < len && (p[i] == '-' || p[i] == '+')) negative = p[i++] == '-';
+  uint64_t acc = 0;
+  int digits = 0, decimals = 0;
+  bool point = false;
+  for (; i < len; ++i) {
+    unsigned d = static_cast<unsigned>(p[i]) - '0';
+    if (d <= 9) {
+      if (++digits > 18) return parseNumberSlow(p, len, intValue, dblValue, isDouble);
+      acc = acc * 10 + d;
+      decimals += point;
+    } else if (p[i] == '.' && !point) {
+      point = true;
+    } else if (digits == 0 && !point && isBlank(p[i])) {
+      return parseNumberSlow(p, len, intValue, dblValue, isDouble);  // tabs or line ends in front
+    } else {
+      break;
+    }
+  }
+  if (decimals > 0) {
+    double d = static_cast<double>(acc) / powerOfTen(decimals);
+    *dblValue = (negative && d != 0.0) ? -d : d;
+    *intValue = 0;
+    *isDouble = true;
+  } else {
+    int64_t v = static_cast<int64_t>(acc);
+    *intValue = negative ? -v : v;
+    *dblValue = 0.0;
+    *isDouble = false;
+  }
+}
+
+namespace {
+
+// Digits of v (>= 0) right-aligned ending at end; returns the first digit's position.
+char* writeDigits(char* end, uint64_t v) {
+  do {
+    *--end = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v);
+  return end;
+}
+
+// The exact text of the number rounded to dec decimals, as "%.*f" gives it; false when it needs
+// more than the buffer. Whole numbers and doubles whose scaled value is clearly not halfway
+// between two integers are done with integer arithmetic; the rest go through printf.
+bool numberText(const VlItem* number, uint16_t dec, char* buf, size_t size, size_t* len) {
+  char* end = buf + size;
+  char* p;
+  bool negative;
+  if (!VL_IS_DOUBLE(number)) {
+    int64_t v = VL_IS_LONG(number) ? number->u.i64 : number->u.i32;
+    negative = v < 0;
+    if (dec + 22u > size) return false;
+    p = end;
+    if (dec > 0) {
+      p -= dec;
+      std::memset(p, '0', dec);
+      *--p = '.';
+    }
+    p = writeDigits(p, negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
+  } else {
+    double d = number->u.dbl;
+    if (!std::isfinite(d)) return false;
+    if (d == 0) d = 0.0;  // no "-0.00" for a negative zero
+    // The product carries at most one rounding error: when a half lies within it, only the
+    // exact conversion can tell which way the value rounds.
+    double scaled = std::fabs(d) * powerOfTen(dec);
+    double whole = std::floor(scaled);
+    double frac = scaled - whole;
+    if (dec > 22 || scaled >= 4e15 || std::fabs(frac - 0.5) <= scaled * 4.5e-16 + 1e-12) {
+      int n = std::snprintf(buf, size, "%.*f", static_cast<int>(dec), d);
+      if (n < 0 || static_cast<size_t>(n) >= size) return false;
+      *len = static_cast<size_t>(n);
+      return true;
+    }
+    uint64_t v = static_cast<uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+    negative = d < 0;
+    p = end;
+    if (dec > 0) {
+      for (uint16_t k = 0; k < dec; ++k) {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+      }
+      *--p = '.';
+    }
+    p = writeDigits(p, v);
+  }
+  if (negative) *--p = '-';
+  *len = static_cast<size_t>(end - p);
+  std::memmove(buf, p, *len);
+  return true;
+}
+
+}  // namespace
+
 bool vl_dbfFormatNumber(char* out, uint16_t len, uint16_t dec, const VlItem* number) {
   char tmp[400];
-  int n;
-  if (VL_IS_DOUBLE(number)) {
-    double d = number->u.dbl;
-    if (!std::isfinite(d)) n = -1;
-    else n = std::snprintf(tmp, sizeof tmp, "%.*f", static_cast<int>(dec), d);
-  } else {
-    int64_t v = VL_IS_LONG(number) ? number->u.i64 : number->u.i32;
-    if (dec > 0) n = std::snprintf(tmp, sizeof tmp, "%" PRId64 ".%0*d", v, static_cast<int>(dec), 0);
-    else n = std::snprintf(tmp, sizeof tmp, "%" PRId64, v);
-  }
-  if (n < 0 || n > static_cast<int>(len) || n >= static_cast<int>(sizeof tmp)) {
+  size_t n = 0;
+  if (!numberText(number, dec, tmp, sizeof tmp, &n) || n > len) {
     std::memset(out, '*', len);
     return false;
   }
-  size_t pad = len - static_cast<size_t>(n);
+  size_t pad = len - n;
   std::memset(out, ' ', pad);
-  std::memcpy(out + pad, tmp, static_cast<size_t>(n));
+  std::memcpy(out + pad, tmp, n);
   return true;
 }
 
@@ -244,10 +369,7 @@ bool vl_dbfGetValue(VlType type, uint16_t len, uint16_t dec, const uint8_t* p, V
         return true;
       }
       if (len == 8) {
-        char text[9];
-        std::memcpy(text, p, 8);
-        text[8] = '\0';
-        vl_itemPutDL(out, vl_dateEncStr(text));
+        vl_itemPutDL(out, dateFromDigits(p));
         return true;
       }
       return false;
@@ -340,9 +462,7 @@ int vl_dbfPutValue(VlType type, uint16_t len, uint16_t dec, uint8_t* p, const Vl
       if (day > 0xFFFFFF) return VL_DBF_PUT_WIDTH;
       vl_lePut24(p, day > 0 ? static_cast<uint32_t>(day) : 0u);
     } else if (len == 8) {
-      char text[9];
-      vl_dateDecStr(text, day);
-      std::memcpy(p, text, 8);
+      dateToDigits(day, p);
     } else {
       return VL_DBF_PUT_TYPE;
     }

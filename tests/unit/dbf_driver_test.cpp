@@ -329,7 +329,10 @@ TEST_F(DbfDriver, ChangesStayInTheBufferUntilTheRecordIsLeft) {
   EXPECT_EQ(after.substr(hl + 2 * rl + 7, 7), "Changed");
   goTo(4);
   assign(2, Item("Moved"));
-  skip(1);  // leaving the record writes it
+  skip(1);  // leaving the record writes it (an exclusive table collects such writes)
+  goTo(4);
+  EXPECT_EQ(fieldValue(2).str().substr(0, 5), "Moved");
+  call("DBCLOSEAREA");
   EXPECT_EQ(readFile(path).substr(hl + 3 * rl + 7, 5), "Moved");
 }
 
@@ -426,6 +429,31 @@ TEST_F(DbfDriver, ReadAheadStaysCoherentWithWrites) {
   EXPECT_EQ(sum, back);
   goTo(1400);
   EXPECT_EQ(fieldValue(1).num(), -1400);
+}
+
+TEST_F(DbfDriver, AppendedRecordsReachTheFileOnCommit) {
+  std::string path = dir.file("appends.dbf");
+  create(path, structure({{"N", "N", 6, 0}}));
+  ASSERT_TRUE(useTable(path));
+  for (int i = 1; i <= 50; ++i) {
+    call("DBAPPEND");
+    assign(1, Item(i));
+  }
+  // Records not yet on disk read back all the same.
+  for (int i = 1; i <= 50; ++i) {
+    goTo(i);
+    EXPECT_EQ(fieldValue(1).num(), i);
+  }
+  goTo(20);
+  assign(1, Item(-20));
+  call("DBCOMMIT");
+  std::string bytes = readFile(path);
+  size_t hl = le16(bytes, 8), rl = le16(bytes, 10);
+  ASSERT_EQ(bytes.size(), hl + 50 * rl + 1);
+  EXPECT_EQ(le32(bytes, 4), 50u);
+  EXPECT_EQ(bytes.substr(hl + 19 * rl, rl), "    -20");
+  EXPECT_EQ(bytes.substr(hl + 49 * rl, rl), "     50");
+  EXPECT_EQ(byteAt(bytes, bytes.size() - 1), 0x1A);
 }
 
 TEST_F(DbfDriver, InformationFunctions) {

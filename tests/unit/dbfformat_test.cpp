@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <random>
 #include <cstring>
 #include <string>
 
@@ -326,4 +328,34 @@ TEST(DbfFormat, BlankFields) {
   EXPECT_EQ(date3, std::string(3, '\0'));
   EXPECT_EQ(memo4, std::string(4, '\0'));
   EXPECT_EQ(memo10, std::string(10, ' '));
+}
+
+TEST(DbfFormat, NumberTextMatchesTheExactConversion) {
+  // A model check: the fast path must give what the exact decimal conversion gives, halfway
+  // cases and large magnitudes included.
+  std::mt19937_64 rng(12345);
+  std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-8, 17), decimals(0, 8);
+  char ours[64], want[400];
+  for (int i = 0; i < 200000; ++i) {
+    double d = mantissa(rng) * std::pow(10.0, exponent(rng));
+    if (i % 7 == 0) d = std::round(d * 1000) / 1000 + 0.0005;  // near halfway at 3 decimals
+    if (i % 11 == 0) d = std::round(d * 100) / 100;             // values a field gives back
+    uint16_t dec = static_cast<uint16_t>(decimals(rng));
+    Item v;
+    vl_itemPutND(&v.v, d);
+    int n = std::snprintf(want, sizeof want, "%.*f", dec, d == 0 ? 0.0 : d);
+    bool fits = n <= 40;
+    ASSERT_EQ(vl_dbfFormatNumber(ours, 40, dec, &v.v), fits) << d;
+    if (!fits) continue;
+    ASSERT_EQ(std::string(ours, 40), std::string(40 - n, ' ') + want) << d << " " << dec;
+  }
+  Item negativeZero;
+  vl_itemPutND(&negativeZero.v, -0.0);
+  ASSERT_TRUE(vl_dbfFormatNumber(ours, 5, 2, &negativeZero.v));
+  EXPECT_EQ(std::string(ours, 5), " 0.00");
+  Item tiny;
+  vl_itemPutND(&tiny.v, -0.001);
+  ASSERT_TRUE(vl_dbfFormatNumber(ours, 5, 2, &tiny.v));
+  EXPECT_EQ(std::string(ours, 5), "-0.00");
 }
