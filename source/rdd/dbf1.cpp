@@ -283,8 +283,12 @@ VlStatus dbfSkip(VlArea* area, long n) {
     status = VL_SELF(area, goTop);
     area->bof = true;
   }
-  if (n < 0) area->eof = false;
-  else area->bof = false;
+  // Only the end position (an empty table) keeps eof after a backward move.
+  if (n < 0) {
+    if (!(area->bof && area->eof)) area->eof = false;
+  } else {
+    area->bof = false;
+  }
   return status;
 }
 
@@ -665,8 +669,8 @@ VlStatus readFields(VlDbfArea* a) {
 VlStatus dbfOpen(VlArea* area, VlOpenInfo* info) {
   VlDbfArea* a = D(area);
   if (vl_rddSetAlias(area, info->alias ? info->alias : "") != VL_SUCCESS) return VL_FAILURE;
-  if (!a->lockScheme) a->lockScheme = vl_set.dbfLockScheme > 0 && vl_set.dbfLockScheme <= 5
-                                           ? static_cast<uint8_t>(vl_set.dbfLockScheme) : 1;
+  // A scheme outside 1..5 is kept: every lock then fails, which is safer than a wrong layout.
+  if (!a->lockScheme) a->lockScheme = vl_set.dbfLockScheme != 0 ? static_cast<uint8_t>(vl_set.dbfLockScheme) : 1;
   std::snprintf(a->codePage, sizeof a->codePage, "%s", "EN");
   a->shared = info->shared && vl_set.autoShare != 2;
   a->readOnly = info->readOnly;

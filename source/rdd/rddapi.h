@@ -146,7 +146,8 @@ struct VlOrderInfo {
   bool allTags;
 };
 
-// The pending order-creation condition (owned by the area until the next orderCreate).
+// The pending order-creation condition (owned by the area until the next orderCreate); its
+// texts are vl_xgrab allocations and its items free-standing (vl_itemNew), all released with it.
 struct VlOrderCondInfo {
   bool active;
   char* forText;

@@ -61,8 +61,13 @@ VlStatus waSkip(VlArea* area, long n) {
     --count;
     if (area->eof) break;
   }
-  if (dir < 0) area->eof = false;
-  else area->bof = false;
+  // A backward move that found no record at all ends at the end position: eof stays set there,
+  // or the blank end record would pass for a real one.
+  if (dir < 0) {
+    if (!(area->bof && area->eof)) area->eof = false;
+  } else {
+    area->bof = false;
+  }
   return VL_SUCCESS;
 }
 

@@ -259,6 +259,42 @@ TEST_F(DbfDriver, SkippingHidesDeletedRecordsWhenAsked) {
   goTo(4);
   skip(-2);
   EXPECT_EQ(recNo(), 1);  // record 2 is skipped on the way
+
+  // No record passes: both directions end at the end position.
+  vl_set.deleted = false;
+  for (int r = 1; r <= 12; ++r) {
+    goTo(r);
+    call("DBDELETE");
+  }
+  vl_set.deleted = true;
+  call("DBGOTOP");
+  EXPECT_TRUE(isEof());
+  EXPECT_EQ(recNo(), 13);
+  call("DBGOBOTTOM");
+  EXPECT_TRUE(isEof());
+  EXPECT_EQ(recNo(), 13);
+  goTo(5);
+  skip(-1);
+  EXPECT_TRUE(isBof());
+  EXPECT_TRUE(isEof());  // not a blank record passing for a real one
+  EXPECT_EQ(recNo(), 13);
+  goTo(5);
+  skip(1);
+  EXPECT_TRUE(isEof());
+}
+
+TEST_F(DbfDriver, AnEmptyTableIsAtBothEnds) {
+  std::string path = copyFixture(dir, "EMPTY.DBF");
+  ASSERT_TRUE(useTable(path));
+  EXPECT_TRUE(isBof());
+  EXPECT_TRUE(isEof());
+  EXPECT_EQ(recNo(), 1);
+  skip(-1);
+  EXPECT_TRUE(isBof());
+  EXPECT_TRUE(isEof());
+  skip(1);
+  EXPECT_TRUE(isEof());
+  EXPECT_EQ(recNo(), 1);
 }
 
 TEST_F(DbfDriver, DeletionFlagsIncludingEncryptedMarkers) {

@@ -22,6 +22,7 @@
 #include "rtl/dates.h"
 #include "vm/arrays.h"
 #include "vm/extend.h"
+#include "vm/vm.h"
 #include "vm/vmcall.h"
 
 namespace rddtest {
@@ -91,6 +92,9 @@ inline Item call(const char* name, std::initializer_list<const Item*> args = {})
   }
   vl_vmDo(static_cast<uint16_t>(args.size()));
   vl_itemCopy(&result.v, vl_stackReturnItem());
+  // An error the test's handler ended with a break leaves the request behind; there is no
+  // BEGIN SEQUENCE here to take it.
+  if (vl_vmRequestQuery() & VL_REQ_BREAK) vl_vmRequestReset();
   return result;
 }
 
@@ -305,5 +309,70 @@ inline bool useTable(const std::string& path, const char* driver = "DBF", const 
   call("DBUSEAREA", {&yes, driver ? &drv : nullptr, &file, alias ? &al : nullptr, &sh, &ro});
   return !call("NETERR").log() && vl_rddGetCurrentWorkAreaPointer() != nullptr;
 }
+
+}  // namespace rddtest
+
+namespace rddtest {
+
+// While it lives, run-time errors come here instead of the error block. Each is recorded as
+// "SUBSYSTEM gen/sub OPERATION" (with " file=NAME" when the error names a file) and answered:
+// retried while `retries` lasts and the error allows it, else its default when it has one,
+// else the operation is ended with a break request (reset when the log goes).
+class ErrorLog {
+ public:
+  ErrorLog() {
+    record_.handler = VlErrorHandler{handle, nullptr, nullptr, nullptr, nullptr};
+    record_.owner = this;
+    previous_ = vl_errorHandler(&record_.handler);
+  }
+  ~ErrorLog() {
+    vl_errorHandler(previous_);
+    vl_vmRequestReset();
+  }
+  ErrorLog(const ErrorLog&) = delete;
+  ErrorLog& operator=(const ErrorLog&) = delete;
+
+  std::vector<std::string> errors;
+  int retries = 0;
+  bool withFile = false;
+
+  std::string joined() const {
+    std::string out;
+    for (const std::string& e : errors) out += (out.empty() ? "" : "; ") + e;
+    return out;
+  }
+
+ private:
+  struct Record {
+    VlErrorHandler handler;  // first: the handler pointer is the record's address
+    ErrorLog* owner;
+  } record_;
+  VlErrorHandler* previous_;
+
+  static std::string text(VlItem* error, const char* message) {
+    VlItem* v = vl_objSendMsg(error, message, 0);
+    if (VL_IS_STRING(v)) return std::string(vl_itemGetCPtr(v), vl_itemGetCLen(v));
+    return std::to_string(vl_itemGetNL(v));
+  }
+  static bool flag(VlItem* error, const char* message) { return vl_itemGetL(vl_objSendMsg(error, message, 0)); }
+
+  static VlItem* handle(VlErrorHandler* h) {
+    ErrorLog* log = reinterpret_cast<Record*>(h)->owner;
+    std::string entry = text(h->error, "SUBSYSTEM") + " " + text(h->error, "GENCODE") + "/" +
+                        text(h->error, "SUBCODE") + " " + text(h->error, "OPERATION");
+    if (log->withFile) entry += " file=" + text(h->error, "FILENAME");
+    log->errors.push_back(entry);
+    VlItem* answer = vl_itemNew(nullptr);
+    if (log->retries > 0 && flag(h->error, "CANRETRY")) {
+      --log->retries;
+      vl_itemPutL(answer, true);
+    } else if (flag(h->error, "CANDEFAULT")) {
+      vl_itemPutL(answer, false);
+    } else {
+      vl_vmRequestBreak(nullptr);
+    }
+    return answer;
+  }
+};
 
 }  // namespace rddtest
