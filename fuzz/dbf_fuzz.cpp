@@ -36,7 +36,8 @@ VlItem* answer(VlErrorHandler* h) {
     vl_itemPutL(no, false);
     return no;
   }
-  vl_vmRequestBreak(nullptr);
+  // No BEGIN SEQUENCE here: only the flag, cleared after each call.
+  vl_vmRequestRestore(VL_REQ_BREAK);
   return nullptr;
 }
 

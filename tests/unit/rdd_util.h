@@ -369,7 +369,8 @@ class ErrorLog {
     } else if (flag(h->error, "CANDEFAULT")) {
       vl_itemPutL(answer, false);
     } else {
-      vl_vmRequestBreak(nullptr);
+      // Outside BEGIN SEQUENCE a break would be a quit: only the flag is set, and cleared later.
+      vl_vmRequestRestore(VL_REQ_BREAK);
     }
     return answer;
   }
