@@ -47,7 +47,10 @@ std::string s_path;
 void callFn(const char* name, std::initializer_list<const VlItem*> args) {
   vl_vmPushSymbol(vl_dynsymFind(name)->symbol);
   vl_vmPushNil();
-  for (const VlItem* a : args) vl_vmPush(a);
+  for (const VlItem* a : args) {
+    if (a) vl_vmPush(a);
+    else vl_vmPushNil();
+  }
   vl_vmDo(static_cast<uint16_t>(args.size()));
   vl_vmRequestReset();
 }

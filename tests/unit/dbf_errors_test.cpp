@@ -97,6 +97,21 @@ TEST_F(DbfErrors, DamagedHeadersAreCorruptionAndChangeNothing) {
   }
 }
 
+TEST_F(DbfErrors, ARetryReadsTheHeaderAgain) {
+  // The handler repairs the file and asks for a retry: the second reading opens the table.
+  std::string good = readFile(fixtureDir() + "/tables/CUSTOMER.DBF");
+  std::string path = dir.file("REPAIRED.DBF");
+  std::string damaged = good;
+  damaged[0] = 0x04;
+  writeFile(path, damaged);
+  ErrorLog log;
+  log.retries = 1;
+  log.onError = [&] { writeFile(path, good); };
+  EXPECT_TRUE(useTable(path));
+  EXPECT_EQ(log.joined(), "DBF 32/1012 ");
+  EXPECT_EQ(call("LASTREC").num(), 12);
+}
+
 TEST_F(DbfErrors, MissingFilesAndMemoFiles) {
   ErrorLog log;
   std::string missing = dir.file("NOWHERE.DBF");

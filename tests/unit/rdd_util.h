@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <sstream>
@@ -335,6 +336,7 @@ class ErrorLog {
   std::vector<std::string> errors;
   int retries = 0;
   bool withFile = false;
+  std::function<void()> onError;  // runs before the answer (a test may repair what failed)
 
   std::string joined() const {
     std::string out;
@@ -362,6 +364,7 @@ class ErrorLog {
                         text(h->error, "SUBCODE") + " " + text(h->error, "OPERATION");
     if (log->withFile) entry += " file=" + text(h->error, "FILENAME");
     log->errors.push_back(entry);
+    if (log->onError) log->onError();
     VlItem* answer = vl_itemNew(nullptr);
     if (log->retries > 0 && flag(h->error, "CANRETRY")) {
       --log->retries;
