@@ -360,11 +360,13 @@ VlStatus dbfGetValue(VlArea* area, uint16_t index, VlItem* out) {
   if (index == 0 || index > area->fieldCount) return VL_FAILURE;
   if (!a->validBuffer && vl_dbfReadRecord(a) != VL_SUCCESS) return VL_FAILURE;
   const VlField& f = area->fields[index - 1];
-  // The table's text is in the program's code page: the only one this system has.
   if (!vl_dbfGetValue(f.type, f.len, f.dec, a->record + a->fieldOffsets[index - 1], out)) {
     vl_dbfError(a, 1020, nullptr, 0, 0);
     return VL_FAILURE;
   }
+  // Text is kept in the table's code page and given to the program in its own.
+  if (f.type == VL_IT_STRING && a->cdp != vl_cdpCurrent() && f.len > 0)
+    vl_cdpTranslate(vl_itemUnShareString(out), f.len, a->cdp, vl_cdpCurrent());
   return VL_SUCCESS;
 }
 
@@ -382,12 +384,14 @@ VlStatus dbfPutValue(VlArea* area, uint16_t index, VlItem* value) {
   if (!a->positioned) return VL_SUCCESS;
   if (!a->hot && VL_SELF(area, goHot) != VL_SUCCESS) return VL_FAILURE;
   const VlField& f = area->fields[index - 1];
-  int subCode = f.type == VL_IT_MEMO ? VL_DBF_PUT_TYPE
-                                     : vl_dbfPutValue(f.type, f.len, f.dec, a->record + a->fieldOffsets[index - 1], value);
+  uint8_t* p = a->record + a->fieldOffsets[index - 1];
+  int subCode = f.type == VL_IT_MEMO ? VL_DBF_PUT_TYPE : vl_dbfPutValue(f.type, f.len, f.dec, p, value);
   if (subCode != VL_DBF_PUT_OK) {
     vl_dbfError(a, subCode, nullptr, 0, VL_ERR_FLAG_DEFAULT);
     return VL_SUCCESS;
   }
+  if (f.type == VL_IT_STRING && VL_IS_STRING(value) && a->cdp != vl_cdpCurrent())
+    vl_cdpTranslate(reinterpret_cast<char*>(p), f.len, vl_cdpCurrent(), a->cdp);
   a->record[0] = a->deleted ? '*' : ' ';
   a->encrypted = false;
   return VL_SUCCESS;
@@ -671,7 +675,8 @@ VlStatus dbfOpen(VlArea* area, VlOpenInfo* info) {
   if (vl_rddSetAlias(area, info->alias ? info->alias : "") != VL_SUCCESS) return VL_FAILURE;
   // A scheme outside 1..5 is kept: every lock then fails, which is safer than a wrong layout.
   if (!a->lockScheme) a->lockScheme = vl_set.dbfLockScheme != 0 ? static_cast<uint8_t>(vl_set.dbfLockScheme) : 1;
-  std::snprintf(a->codePage, sizeof a->codePage, "%s", "EN");
+  const VlCodePage* named = info->codePage ? vl_cdpFind(info->codePage) : nullptr;
+  a->cdp = named ? named : vl_cdpCurrent();
   a->shared = info->shared && vl_set.autoShare != 2;
   a->readOnly = info->readOnly;
   uint32_t mode = (a->readOnly ? VL_FO_READ : VL_FO_READWRITE) | (a->shared ? VL_FO_DENYNONE : VL_FO_EXCLUSIVE);
@@ -778,7 +783,8 @@ VlStatus dbfCreate(VlArea* area, VlOpenInfo* info) {
   a->hasMemo = hasMemo;
   a->codePageByte = 0;
   a->structIdx = false;
-  std::snprintf(a->codePage, sizeof a->codePage, "%s", "EN");
+  const VlCodePage* named = info->codePage ? vl_cdpFind(info->codePage) : nullptr;
+  a->cdp = named ? named : vl_cdpCurrent();
 
   bool ok = VL_SELF(area, writeDBHeader) == VL_SUCCESS &&
             vl_fsWriteAt(a->dataFile, desc, static_cast<uint32_t>(tail), VL_DBF_HEADER_SIZE) == tail;

@@ -22,6 +22,7 @@
 #include <cstdint>
 
 #include "../platform/filesys.h"
+#include "../rtl/cdp.h"
 #include "rddapi.h"
 
 struct VlDbfArea {
@@ -61,7 +62,7 @@ struct VlDbfArea {
   uint32_t* locks;  // locked record numbers, in locking order
   uint32_t lockCount;
   uint32_t lockCapacity;
-  char codePage[16];  // identifier of the code page of the table's text
+  const VlCodePage* cdp;  // code page of the table's text (the program's unless the open named one)
   // Read-ahead of consecutive records.
   uint8_t* cache;
   uint32_t cacheFirst;

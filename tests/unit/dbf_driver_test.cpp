@@ -9,6 +9,7 @@
 
 #include "rdd/dbfformat.h"
 #include "rdd_util.h"
+#include "rtl/cdp.h"
 #include "rtl/set.h"
 
 using namespace rddtest;
@@ -520,6 +521,32 @@ TEST_F(DbfDriver, InformationFunctions) {
   EXPECT_EQ(call("FCOUNT").num(), 0);
   EXPECT_TRUE(call("EOF").log());
   EXPECT_EQ(call("TABLEEXT").str(), ".dbf");  // from a scratch area of the default driver
+}
+
+TEST_F(DbfDriver, TextIsConvertedBetweenTheTablesCodePageAndTheProgramsOne) {
+  // Two pages with the same letters at different byte values: the program runs in one, the
+  // table is opened in the other.
+  static VlCodePage program{"VLT1", "test-1", "\x80\x81", "\x82\x83", 0, {}, {}, {}, {}, {}};
+  static VlCodePage table{"VLT2", "test-2", "\x90\x91", "\x92\x93", 0, {}, {}, {}, {}, {}};
+  ASSERT_TRUE(vl_cdpRegister(&program));
+  ASSERT_TRUE(vl_cdpRegister(&table));
+  const VlCodePage* previous = vl_cdpSelect(vl_cdpFind("VLT1"));
+  std::string path = dir.file("cp.dbf");
+  create(path, structure({{"T", "C", 4, 0}, {"N", "N", 3, 0}}));
+  std::string bytes = readFile(path);
+  size_t hl = le16(bytes, 8);
+  bytes += std::string(" \x90\x92xy  1\x1A");
+  bytes.erase(hl, 1);  // the old end byte
+  bytes[4] = 1;
+  writeFile(path, bytes);
+  Item yes(true), drv("DBF"), file(path.c_str()), page("VLT2");
+  call("DBUSEAREA", {&yes, &drv, &file, nullptr, nullptr, nullptr, &page});
+  ASSERT_FALSE(call("NETERR").log());
+  EXPECT_EQ(fieldValue(1).str(), "\x80\x82xy");
+  assign(1, Item("\x81\x83z"));
+  call("DBCLOSEAREA");
+  vl_cdpSelect(previous);
+  EXPECT_EQ(readFile(path).substr(hl + 1, 4), "\x91\x93z ");
 }
 
 TEST_F(DbfDriver, ThirdPartyReaderSeesWhatWeWrote) {
