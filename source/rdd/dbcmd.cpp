@@ -369,6 +369,25 @@ VL_FUNC(DBSKIPPER) {
   vl_retnl(moved);
 }
 
+VL_FUNC(DBSEEK) {
+  VlArea* area = currentOrError("DBSEEK");
+  if (!area) {
+    vl_retl(false);
+    return;
+  }
+  VlItem* key = arg(1);
+  if (!key || VL_IS_NIL(key)) {
+    vl_errRT_DBCMD(VL_EG_ARG, 1001, nullptr, "DBSEEK");
+    vl_retl(false);
+    return;
+  }
+  bool soft = argIs(2, VL_IT_LOGICAL) ? vl_parl(2) : vl_set.softSeek;
+  bool last = argIs(3, VL_IT_LOGICAL) && vl_parl(3);
+  bool found = false;
+  bool ok = VL_SELF(area, seek, soft, key, last) == VL_SUCCESS && VL_SELF(area, found, &found) == VL_SUCCESS;
+  vl_retl(ok && found);
+}
+
 VL_FUNC(BOF) {
   bool v = true;
   if (VlArea* area = vl_rddGetCurrentWorkAreaPointer()) VL_SELF(area, bof, &v);
@@ -1019,7 +1038,7 @@ VL_NATIVE_MODULE(dbcmd, VL_FUNCENTRY(DBUSEAREA), VL_FUNCENTRY(DBUSEAREAD), VL_FU
                  VL_FUNCENTRY(CURRENTALIAS), VL_FUNCENTRY(TEMPALIAS), VL_FUNCENTRY(DBGOTOP),
                  VL_FUNCENTRY(DBGOBOTTOM), VL_FUNCENTRY(DBDELETE), VL_FUNCENTRY(DBRECALL), VL_FUNCENTRY(DBCOMMIT),
                  VL_FUNCENTRY(DBCLEARFILTER), VL_FUNCENTRY(__DBZAP), VL_FUNCENTRY(DBUNLOCK), VL_FUNCENTRY(DBGOTO),
-                 VL_FUNCENTRY(DBSKIP), VL_FUNCENTRY(DBSKIPPER), VL_FUNCENTRY(BOF), VL_FUNCENTRY(EOF),
+                 VL_FUNCENTRY(DBSKIP), VL_FUNCENTRY(DBSKIPPER), VL_FUNCENTRY(DBSEEK), VL_FUNCENTRY(BOF), VL_FUNCENTRY(EOF),
                  VL_FUNCENTRY(FOUND), VL_FUNCENTRY(DELETED), VL_FUNCENTRY(RECNO), VL_FUNCENTRY(LASTREC),
                  VL_FUNCENTRY(RECCOUNT), VL_FUNCENTRY(FCOUNT), VL_FUNCENTRY(__DBSETFOUNDFLAG),
                  VL_FUNCENTRY(FIELDNAME), VL_FUNCENTRY(FIELDNUMBER), VL_FUNCENTRY(FIELDVALUE),

@@ -223,10 +223,22 @@ TEST_F(DbfErrors, FunctionsThatNeedATable) {
   call("DBGOTO", {&one});
   call("DBAPPEND");
   EXPECT_FALSE(call("DBRLOCK").log());
+  Item key("x");
+  EXPECT_FALSE(call("DBSEEK", {&key}).log());
   EXPECT_EQ(call("RECNO").num(), 0);  // these answer quietly
   EXPECT_TRUE(call("EOF").log());
   EXPECT_EQ(log.joined(), "DBCMD 35/2001 DBGOTOP; DBCMD 35/2001 DBSKIP; DBCMD 35/2001 DBGOTO; DBCMD 35/2001 DBAPPEND; "
-                          "DBCMD 35/2001 DBRLOCK");
+                          "DBCMD 35/2001 DBRLOCK; DBCMD 35/2001 DBSEEK");
+}
+
+TEST_F(DbfErrors, SeekingNeedsAnIndexDriver) {
+  // Plain DBF has no orders: seek is not supported. A seek without a key is an argument error.
+  ASSERT_TRUE(useTable(copyFixture(dir, "CUSTOMER.DBF")));
+  ErrorLog log;
+  Item key("Alpha");
+  EXPECT_FALSE(call("DBSEEK", {&key}).log());
+  EXPECT_FALSE(call("DBSEEK").log());
+  EXPECT_EQ(log.joined(), "DBF 30/0 ; DBCMD 1/1001 DBSEEK");
 }
 
 TEST_F(DbfErrors, FieldsAndAliasesTheVirtualMachineAsksFor) {
