@@ -8,6 +8,7 @@
 #include "../vm/arrays.h"
 #include "../vm/errint.h"
 #include "../vm/extend.h"
+#include "../vm/memvars.h"
 #include "../vm/vmcall.h"
 #include "../vm/xmem.h"
 #include "rddapi.h"
@@ -213,6 +214,8 @@ VL_FUNC(__RDDSETDEFAULT) {
 // Start-up calls these by name, in this order, before the INIT procedures run.
 VL_FUNC(RDDINIT) {
   vl_rddSetDefaultDriver("DBFNTX");
+  // LOADVAR reads a field of the current area before a memory variable of the same name.
+  vl_memvarSetFieldReader(vl_rddFieldGet);
   vl_ret();
 }
 

@@ -35,7 +35,10 @@ VlItem* vl_staticsArray() { missing("Statics are", "STATICCOUNT, LOADSTATIC, STO
 // always 0 and there is nothing to release when a procedure returns.
 uint32_t vl_memvarSetPrivatesBase() { return 0; }
 void vl_memvarRestorePrivates(uint32_t) {}
-VlFieldReader vl_memvarFieldReader() { return nullptr; }
+// The field-first rule of LOADVAR is the database layer's; it installs its reader at start-up.
+static VlFieldReader s_fieldReader;
+void vl_memvarSetFieldReader(VlFieldReader reader) { s_fieldReader = reader; }
+VlFieldReader vl_memvarFieldReader() { return s_fieldReader; }
 void vl_memvarSetValue(VlSymbol*, VlItem*) { missing("Memory variables are", "STOREMEMVAR, STOREVAR"); }
 bool vl_memvarGetValue(VlItem*, VlSymbol*) { missing("Memory variables are", "LOADMEMVAR, LOADVAR"); }
 bool vl_memvarGetRefer(VlItem*, VlSymbol*) { missing("Memory variables are", "MEMVARREF"); }

@@ -46,6 +46,14 @@ TEST_F(PcodeFields, FieldsOfTheCurrentAndOfAnAliasedArea) {
   EXPECT_TRUE(errors.errors.empty()) << errors.errors[0];
 }
 
+TEST_F(PcodeFields, VariablesReadFieldsFirst) {
+  // LOADVAR takes the current area's field of that name before any memory variable.
+  ErrorCatcher errors;
+  EXPECT_EQ(run("LOADVAR N4_1", {"N4_1"}), "dbl:0:w2:d1");
+  EXPECT_EQ(run("PUTINT8 1\nSTOREALIAS\nLOADVAR CITY", {"CITY"}), "str:\"Boston         \"");
+  EXPECT_TRUE(errors.errors.empty()) << errors.errors[0];
+}
+
 TEST_F(PcodeFields, MissingFieldsAndAliasesRaiseTheirErrors) {
   ErrorCatcher errors;
   errors.substitute = Val::s("sub");
