@@ -151,11 +151,7 @@ VlStatus writeRecordBytes(VlDbfArea* a) {
   return VL_SUCCESS;
 }
 
-bool isLocked(const VlDbfArea* a, uint32_t rec) {
-  for (uint32_t i = 0; i < a->lockCount; ++i)
-    if (a->locks[i] == rec) return true;
-  return false;
-}
+bool isLocked(const VlDbfArea* a, uint32_t rec) { return vl_dbfIsLocked(a, rec); }
 
 // ---- header ----
 // Reads and checks the 32 header bytes; "Corruption detected" is retried on request.
@@ -1090,6 +1086,11 @@ VlRddFuncs makeTable() {
   t.forceRel = dbfForceRel;
   t.setFilter = dbfSetFilter;
   t.unlock = dbfUnlock;
+  t.rawLock = vl_dbfRawLock;
+  t.lock = vl_dbfLock;
+  t.pack = vl_dbfPack;
+  t.zap = vl_dbfZap;
+  t.sort = vl_dbfSort;
   t.createMemFile = dbfCreateMemFile;
   t.openMemFile = dbfOpenMemFile;
   t.readDBHeader = dbfReadDBHeader;

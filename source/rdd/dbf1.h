@@ -87,5 +87,13 @@ VlStatus vl_dbfReadRecord(VlDbfArea* a);
 // the file's size; the latter honours the end-of-file byte after the header's count.
 void vl_dbfSetRecCount(VlDbfArea* a, uint32_t count);
 VlStatus vl_dbfCountRecords(VlDbfArea* a);
+// Whether the record is in the area's list of locked records.
+bool vl_dbfIsLocked(const VlDbfArea* a, uint32_t rec);
+// Slots of the DBF driver kept in files of their own (dbf1lock.cpp, dbf1pack.cpp).
+VlStatus vl_dbfRawLock(VlArea* area, uint16_t action, uint32_t rec);
+VlStatus vl_dbfLock(VlArea* area, VlLockInfo* info);
+VlStatus vl_dbfPack(VlArea* area);
+VlStatus vl_dbfZap(VlArea* area);
+VlStatus vl_dbfSort(VlArea* area, VlSortInfo* info);
 // Raises a driver error built from a subcode (generic code, description) for the area.
 unsigned vl_dbfError(VlDbfArea* a, int subCode, const char* fileName, int osCode, unsigned flags);
