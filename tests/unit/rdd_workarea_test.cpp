@@ -59,7 +59,9 @@ TEST(RddRegistry, InheritanceCopiesTheParentTable) {
   ASSERT_TRUE(dbt && ntx);
   EXPECT_EQ(ntx->table.goTo, dbf->goTo);
   EXPECT_EQ(ntx->table.open, dbf->open);
-  EXPECT_EQ(dbt->table.getValue, dbf->getValue);
+  EXPECT_NE(dbt->table.getValue, dbf->getValue);  // the memo driver's
+  EXPECT_EQ(ntx->table.getValue, dbt->table.getValue);
+  EXPECT_EQ(dbt->table.pack, dbf->pack);
   EXPECT_NE(ntx->table.sysName, dbf->sysName);
   EXPECT_NE(dbt->table.sysName, ntx->table.sysName);
 
