@@ -36,6 +36,12 @@ struct VlDbfArea {
   char* dataName;
   char* memoName;
   uint16_t memoBlockSize;
+  // Exclusive memo files only: the next free block and the file's end as the memo layer last
+  // left them (memoKnown), and whether the next free block still has to reach the file's header.
+  bool memoKnown;
+  bool memoHeaderDirty;
+  uint32_t memoNext;
+  uint64_t memoEnd;
   bool hasMemo;
   bool structIdx;
   bool dataNeedsCommit;

@@ -37,7 +37,9 @@ bool mayRewrite(VlDbfArea* a) {
 VlStatus vl_dbfPack(VlArea* area) {
   VlDbfArea* a = D(area);
   if (!mayRewrite(a)) return VL_FAILURE;
-  if (VL_SELF(area, goCold) != VL_SUCCESS) return VL_FAILURE;
+  // Records written before the pack reach the file first: from here on the only writes waiting
+  // are the pack's own moves.
+  if (VL_SELF(area, goCold) != VL_SUCCESS || vl_dbfFlushWrites(a) != VL_SUCCESS) return VL_FAILURE;
   // The progress block: evaluating it replaces the result item, so it is held apart.
   VlItem block;
   block.type = VL_IT_NIL;

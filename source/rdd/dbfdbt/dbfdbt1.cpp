@@ -31,7 +31,7 @@ VlRddFuncs s_super;  // DBF's table
 
 constexpr uint32_t BLOCK = 512;
 constexpr uint8_t END = 0x1A;
-constexpr uint32_t READ_CHUNK = 8 * BLOCK;
+constexpr uint32_t READ_CHUNK = 4 * BLOCK;
 
 VlDbfArea* D(VlArea* area) { return vl_dbfArea(area); }
 
@@ -130,19 +130,24 @@ size_t textLength(VlDbfArea* a, uint32_t block) {
 int writeMemo(VlDbfArea* a, uint16_t index, const char* text, size_t n) {
   if (n == 0) return setBlock(a, index, 0) ? 0 : 1021;
   if (n > 0xFFFFFFFFULL - 2 * BLOCK) return 1021;
-  int64_t size = vl_fsSize(a->memoFile);
-  if (size < 0) return 1010;
-  uint64_t fileEnd = static_cast<uint64_t>(size);
+  uint64_t fileEnd;
+  uint32_t next = 0;
+  if (a->memoKnown && !a->shared) {
+    fileEnd = a->memoEnd;
+    next = a->memoNext;
+  } else {
+    int64_t size = vl_fsSize(a->memoFile);
+    uint8_t head[4];
+    if (size < 0 || vl_fsReadAt(a->memoFile, head, 4, 0) != 4) return 1010;
+    fileEnd = static_cast<uint64_t>(size);
+    vl_leGet32(head, head + 4, &next);
+  }
   uint32_t old = blockOf(a, index);
   // A one-block text is rewritten in place, unless its block lies past the end of the file (a
   // damaged block number): the text then goes to new blocks like a longer one.
   bool inPlace = old != 0 && n < BLOCK - 1 && static_cast<uint64_t>(old) * BLOCK < fileEnd;
   uint32_t block = old;
   if (!inPlace) {
-    uint8_t head[4];
-    if (vl_fsReadAt(a->memoFile, head, 4, 0) != 4) return 1010;
-    uint32_t next = 0;
-    vl_leGet32(head, head + 4, &next);
     // The header's number is trusted only where it agrees with the file: a text may end inside
     // the last block, so it may lie one block past the end. Anything else is damage, and the
     // block after the last one the file holds is the only one sure to be free.
@@ -160,6 +165,7 @@ int writeMemo(VlDbfArea* a, uint16_t index, const char* text, size_t n) {
   size_t total = samePage ? n + (BLOCK - n % BLOCK) : n + 1;
   auto* bytes = static_cast<char*>(vl_xalloc(gap + total));
   bool ok;
+  uint64_t end = offset + total;  // where the text's last written byte ends
   if (bytes) {
     std::memset(bytes, END, gap);
     std::memcpy(bytes + gap, text, n);
@@ -178,15 +184,32 @@ int writeMemo(VlDbfArea* a, uint16_t index, const char* text, size_t n) {
       if (!samePage) vl_cdpTranslate(chunk, part, vl_cdpCurrent(), a->cdp);
       std::memset(chunk + part, END, BLOCK - part);
       ok = vl_fsWriteAt(a->memoFile, chunk, BLOCK, offset + done) == BLOCK;
+      end = offset + done + BLOCK;
       if (part < BLOCK) break;
     }
   }
-  if (!ok) return 1011;
+  if (!ok) {
+    a->memoKnown = false;  // the file may have grown by part of the text
+    return 1011;
+  }
   a->memoNeedsCommit = true;
   if (!inPlace) {
-    uint8_t head[4];
-    vl_lePut32(head, block + static_cast<uint32_t>(n / BLOCK) + 1);
-    if (vl_fsWriteAt(a->memoFile, head, 4, 0) != 4) return 1011;
+    next = block + static_cast<uint32_t>(n / BLOCK) + 1;
+    if (a->shared) {
+      uint8_t head[4];
+      vl_lePut32(head, next);
+      if (vl_fsWriteAt(a->memoFile, head, 4, 0) != 4) return 1011;
+    } else {
+      // An exclusive user writes the header once, with the table's (writeDBHeader): a header
+      // that lags behind after a crash costs nothing, since new texts go after the file's end.
+      a->memoHeaderDirty = true;
+      a->updateHeader = true;
+    }
+  }
+  if (!a->shared) {
+    a->memoKnown = true;
+    a->memoNext = next;
+    a->memoEnd = end > fileEnd ? end : fileEnd;
   }
   return setBlock(a, index, block) ? 0 : 1021;
 }
@@ -275,6 +298,7 @@ VlStatus dbtSysName(VlArea*, char* buffer) {
 VlStatus dbtCreateMemFile(VlArea* area, VlOpenInfo* info) {
   VlDbfArea* a = D(area);
   a->memoBlockSize = BLOCK;
+  a->memoKnown = a->memoHeaderDirty = false;
   if (info) {
     const char* name = info->fileName ? info->fileName : "";
     for (;;) {
@@ -315,6 +339,7 @@ VlStatus dbtOpenMemFile(VlArea* area, VlOpenInfo* info) {
   if (a->memoName) vl_xfree(a->memoName);
   a->memoName = vl_strdup(path);
   a->memoBlockSize = BLOCK;
+  a->memoKnown = a->memoHeaderDirty = false;
   return VL_SUCCESS;
 }
 
@@ -323,6 +348,15 @@ VlStatus dbtReadDBHeader(VlArea* area) { return VL_SUPER(s_super, area, readDBHe
 VlStatus dbtWriteDBHeader(VlArea* area) {
   VlDbfArea* a = D(area);
   if (a->hasMemo && a->version != 0x30 && a->version != 0x31) a->version = 0x83;
+  if (a->memoHeaderDirty && a->memoFile != VL_FS_ERROR) {
+    uint8_t head[4];
+    vl_lePut32(head, a->memoNext);
+    if (vl_fsWriteAt(a->memoFile, head, 4, 0) != 4) {
+      vl_rddRaise(area, VL_EG_WRITE, 1011, a->memoName, static_cast<int>(vl_fsError()), 0);
+      return VL_FAILURE;
+    }
+    a->memoHeaderDirty = false;
+  }
   return VL_SUPER(s_super, area, writeDBHeader);
 }
 
