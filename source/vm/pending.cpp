@@ -10,11 +10,6 @@
 uint16_t vl_vmLineBase;
 uint32_t vl_vmTryDepth;
 
-// Terminal and keyboard: nothing is open yet.
-void vl_idleRelease() {}
-void vl_backgroundRelease() {}
-void vl_inkeyReleaseFilters() {}
-
 // Executor: no recover, FINALLY, WITH OBJECT or FOR EACH records can exist yet.
 void vl_vmExecutorReset() { vl_vmLineBase = 0; vl_vmTryDepth = 0; }
 void vl_vmExecutorRelease() {}
