@@ -164,6 +164,8 @@ void vl_sysconRunRestore() {
   s_armed = 0;
   if (s_restore.flush) s_restore.flush();
   restoreTerminal();
+  // Whatever the shell writes next starts on a line of its own.
+  if (s_restore.fd >= 0 && s_restore.outFd >= 0) vl_sysconWriteAll(s_restore.outFd, "\r\n", 2);
 }
 
 VlSysCon* vl_sysconOpen(int hIn, int hOut) {

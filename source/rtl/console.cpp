@@ -9,9 +9,11 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "../platform/filesys.h"
 #include "../vm/cmdarg.h"
 #include "../vm/extend.h"
 #include "../vm/xmem.h"
@@ -41,9 +43,18 @@ void writeFd(int fd, const char* text, size_t len) {
   errno = savedErrno;
 }
 
-// One of the SET table's files; errors are ignored.
+// One of the SET table's files; errors are ignored and leave the last file error alone.
 void writeFile(int handle, const char* text, size_t len) {
-  if (handle >= 0) writeFd(handle, text, len);
+  if (handle < 0) return;
+  uint32_t saved = vl_fsError();
+  while (len) {
+    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(len, 1u << 30));
+    uint32_t done = vl_fsWriteLarge(handle, text, chunk);
+    if (done == 0) break;
+    text += done;
+    len -= done;
+  }
+  vl_fsSetError(saved);
 }
 
 void writePrinter(const char* text, size_t len) {

@@ -22,3 +22,24 @@ void vl_conOutDev(const char* text, size_t len);
 
 int vl_conPRow();
 int vl_conPCol();
+
+// ---- the files of the SET table: alternate file (19), extra file (22), printer (24) ----
+enum VlSetFile : int { VL_SETFILE_ALTERNATE, VL_SETFILE_PRINTER, VL_SETFILE_EXTRA };
+// Opens the file for the setting: the default directory when the name has none, the default
+// extension (".txt" for the alternate file, ".prn" otherwise) when it has no extension;
+// additive: an existing file is continued (over a final end-of-file mark 0x1A for the
+// alternate and extra files). A printer name that is a print queue (or "prn": the default
+// queue, or the file "lpt1" when there is none) spools to a temporary file until the printer is
+// closed. A failure raises error 20 with subcode 2013 (alternate), 2014 (printer) or 2015
+// (extra) and the options retry and default; an implicit printer fails silently. Returns the
+// handle for the SET table to keep (-1 on failure). The last file error is left as it was.
+int vl_conOpenSetFile(const char* name, bool additive, const char* defaultExt, VlSetFile which, bool implicit = false);
+// Closes the setting's file and sets its handle to -1: the alternate and extra files after an
+// end-of-file mark, the printer by sending a pending spool file to its queue.
+void vl_conCloseSetFile(VlSetFile which);
+// The implicit printer ("PRN", opened only when SET PRINTER ON or SET DEVICE TO PRINTER needs
+// it): opened if it is implicit and not open; closed if it is implicit and open.
+void vl_conOpenImplicitPrinter();
+void vl_conCloseImplicitPrinter();
+// The printer name in force (the name given, or the resolved default printer).
+const char* vl_conPrinterName();

@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "../../platform/filesys.h"
 #include "../../platform/syscon.h"
 #include "../../vm/xmem.h"
 
@@ -605,15 +606,25 @@ int vl_gt_StdErrHandle() { return s.hStdErr; }
 const char* vl_gt_Version(bool full) { return full ? "Vellum Terminal: Win32 buffered console" : "WIN"; }
 
 namespace {
+// Written with the file layer; a descriptor the layer does not know (a handle named by
+// //STDERR:n that the process inherited) is written directly. Failures are not reported and
+// leave the last file error alone.
 void writeHandle(int handle, const char* text, size_t len) {
   if (s.con) s.con->preExternal(handle);
+  uint32_t savedError = vl_fsError();
   size_t done = 0;
   while (done < len) {
-    ssize_t n = ::write(handle, text + done, len - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // a failed console write is not reported
-    done += static_cast<size_t>(n);
+    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(len - done, 1u << 30));
+    uint32_t n = vl_fsWriteLarge(handle, text + done, chunk);
+    if (n == 0 && vl_fsError() == VL_FERR_INVALID_HANDLE) {
+      ssize_t w = ::write(handle, text + done, chunk);
+      if (w < 0 && errno == EINTR) continue;
+      n = w > 0 ? static_cast<uint32_t>(w) : 0;
+    }
+    if (n == 0) break;
+    done += n;
   }
+  vl_fsSetError(savedError);
   if (s.con) s.con->postExternal(handle, text, done);
 }
 }  // namespace
