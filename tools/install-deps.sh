@@ -6,7 +6,7 @@ set -eu
 required=(cmake ninja-build g++ make pkg-config libgtest-dev libpcre2-dev libncurses-dev ccache)
 # Used by tests that compare with a third-party reader or drive a real terminal; tests that need
 # them are skipped with a message when they are missing, but `make test` installs them when it can.
-optional=(python3-dbf tmux)
+optional=(python3-dbf tmux cups-daemon cups-client)
 
 missing_of() {
   local out=()
