@@ -166,13 +166,6 @@ int vl_inkey(bool wait, double seconds, int eventMask) {
   return key;
 }
 
-void vl_inkeyCancelCheck() {
-  int key = vl_gt_ReadKey(vl_set.eventMask);
-  if (key == VL_K_BREAK || key == VL_K_ALT_C) vl_vmRequestCancel();
-  else if (key == VL_K_ALT_D) vl_vmRequestDebug();
-  else vl_inkeyPut(key);
-}
-
 void vl_inkeyReleaseFilters() {
   for (VlItem*& f : s_filters) {
     if (f) vl_itemRelease(f);

@@ -15,11 +15,6 @@ int vl_inkeyLast();
 // allows waiting at all) for a key, then takes one.
 int vl_inkey(bool wait, double seconds, int eventMask);
 
-// The executor's cancel check, run every 65,536 instructions while SET_CANCEL or SET_DEBUG is
-// on: reads one key event with the event-mask setting; the break event and Alt+C request a
-// cancel, Alt+D the debugger, and any other key goes into the buffer.
-void vl_inkeyCancelCheck();
-
 // The hot-key table: emptied at start-up and freed at shutdown by the console layer.
 void vl_setkeyInit();
 void vl_setkeyRelease();

@@ -7,7 +7,9 @@
 
 #include "rtl/console.h"
 #include "rtl/set.h"
+#include "platform/filesys.h"
 #include "vm/arrays.h"
+#include "vm/vmcall.h"
 #include "vm/xmem.h"
 #include "term_support.h"
 
@@ -188,14 +190,65 @@ TEST_F(Console, ImplicitPrinterOpensOnlyWhenNeeded) {
   EXPECT_EQ(vl_set.printerHandle, -1);
 }
 
-using ConsoleDeathTest = Console;
+// A native error handler: records the errors and answers retry (after making the missing
+// directory) or default.
+struct OpenErrors {
+  VlErrorHandler handler{answer, nullptr, nullptr, nullptr, nullptr};
+  VlErrorHandler* previous;
+  static inline std::vector<std::string> seen;
+  static inline std::string makeDir;  // made before answering retry, then cleared
+  OpenErrors() {
+    seen.clear();
+    previous = vl_errorHandler(&handler);
+  }
+  ~OpenErrors() { vl_errorHandler(previous); }
+  static long num(VlItem* e, const char* msg) { return vl_itemGetNL(vl_objSendMsg(e, msg, 0)); }
+  static VlItem* answer(VlErrorHandler* h) {
+    VlItem* e = h->error;
+    std::string op = vl_itemGetCPtr(vl_objSendMsg(e, "OPERATION", 0));
+    seen.push_back(std::to_string(num(e, "GENCODE")) + "/" + std::to_string(num(e, "SUBCODE")) + " " + op +
+                   " os=" + std::to_string(num(e, "OSCODE")) +
+                   (vl_itemGetL(vl_objSendMsg(e, "CANRETRY", 0)) ? " retry" : "") +
+                   (vl_itemGetL(vl_objSendMsg(e, "CANDEFAULT", 0)) ? " default" : ""));
+    VlItem* a = vl_itemNew(nullptr);
+    if (!makeDir.empty()) {
+      std::filesystem::create_directory(makeDir);
+      makeDir.clear();
+      vl_itemPutL(a, true);
+    } else {
+      vl_itemPutL(a, false);
+    }
+    return a;
+  }
+};
 
-TEST_F(ConsoleDeathTest, AFileThatCannotBeCreatedRaisesAnError) {
-  // Without the Error class the raised error ends the program.
-  EXPECT_EXIT(vl_conOpenSetFile("nosuchdir/x", false, ".txt", VL_SETFILE_ALTERNATE), ::testing::ExitedWithCode(1),
-              "Couldn't create Error object");
-  EXPECT_EQ(vl_conOpenSetFile("nosuchdir/x", false, ".prn", VL_SETFILE_PRINTER, true), -1)
-      << "the implicit printer fails silently";
+TEST_F(Console, AFileThatCannotBeCreatedRaisesTheCreateError) {
+  OpenErrors errors;
+  vl_fsSetError(0);
+  struct Case {
+    VlSetFile which;
+    const char* ext;
+    int subCode;
+  } cases[] = {{VL_SETFILE_ALTERNATE, ".txt", 2013}, {VL_SETFILE_PRINTER, ".prn", 2014}, {VL_SETFILE_EXTRA, ".prn", 2015}};
+  for (const Case& c : cases) {
+    OpenErrors::seen.clear();
+    EXPECT_EQ(vl_conOpenSetFile("nosuchdir/x", false, c.ext, c.which), -1);
+    ASSERT_EQ(OpenErrors::seen.size(), 1u);
+    EXPECT_EQ(OpenErrors::seen[0], "20/" + std::to_string(c.subCode) + " nosuchdir/x" + c.ext + " os=3 retry default");
+  }
+  EXPECT_EQ(vl_fsError(), 0u) << "the file error is left as it was";
+
+  OpenErrors::seen.clear();
+  EXPECT_EQ(vl_conOpenSetFile("nosuchdir/x", false, ".prn", VL_SETFILE_PRINTER, true), -1);
+  EXPECT_TRUE(OpenErrors::seen.empty()) << "the implicit printer fails silently";
+
+  // Retry: the handler makes the directory, and the second attempt succeeds.
+  OpenErrors::seen.clear();
+  OpenErrors::makeDir = dir + "/nosuchdir";
+  int h = vl_conOpenSetFile("nosuchdir/x", false, ".txt", VL_SETFILE_ALTERNATE);
+  EXPECT_GE(h, 0);
+  EXPECT_EQ(OpenErrors::seen.size(), 1u);
+  vl_set.altHandle = h;
 }
 
 }  // namespace

@@ -118,19 +118,6 @@ TEST_F(Inkey, AQuitRequestEndsAWait) {
   EXPECT_EQ(vl_vmRequestQuery(), VL_REQ_QUIT);
 }
 
-TEST_F(Inkey, TheExecutorsCancelCheck) {
-  con.key('X', 'x');
-  vl_inkeyCancelCheck();
-  EXPECT_EQ(vl_inkeyGet(), 'x') << "other keys go to the buffer";
-  con.key('D', 'd', VL_CON_LEFT_ALT);
-  vl_inkeyCancelCheck();
-  EXPECT_TRUE(vl_vmDebugRequested());
-  EXPECT_EQ(vl_inkeyGet(), 0) << "Alt+D is consumed";
-  con.key('C', 'c', VL_CON_LEFT_ALT);
-  vl_inkeyCancelCheck();
-  EXPECT_EQ(vl_vmRequestQuery(), VL_REQ_QUIT);
-}
-
 TEST_F(Inkey, KeyboardStuffsAfterEmptying) {
   vl_inkeyPut('a');
   vlCall("__KEYBOARD", {&Arg("xy")});
