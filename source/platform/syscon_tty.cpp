@@ -206,13 +206,26 @@ void TtyConsole::checkSignals() {
   }
 }
 
+// Every cell is drawn again, and what lies beyond the buffer is erased. The screen is not
+// cleared as a whole: some terminals keep a cleared screen in their history.
 void TtyConsole::repaintAll() {
-  m_outBuf += m_caps.sgr0 + m_caps.clear;
   m_termAttr = -1;
   m_termRow = m_termCol = -1;
   std::fill(m_shadow.begin(), m_shadow.end(), VlConCell{' ', kUnknown});
   m_shownCursor = -1;
   render(VlConRect{0, 0, static_cast<int16_t>(m_rows - 1), static_cast<int16_t>(m_cols - 1)});
+  if (!m_caps.el.empty()) {
+    m_outBuf += m_caps.sgr0;
+    m_termAttr = -1;
+    for (int r = 0; r < m_termRows; ++r) {
+      if (r < m_rows && m_cols >= m_termCols) continue;
+      m_outBuf += m_caps.cup(r, r < m_rows ? m_cols : 0);
+      m_outBuf += m_caps.el;
+    }
+    m_termRow = m_termCol = -1;
+  }
+  placeCursor();
+  flushOut();
 }
 
 bool TtyConsole::info(VlConInfo* out) {

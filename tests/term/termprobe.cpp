@@ -123,6 +123,18 @@ static void probeMain() {
     Arg text("to standard output\n");
     call("OUTSTD", {&text});
     qout("screen again");
+  } else if (!std::strcmp(what, "size")) {
+    // The screen's size and the visible window's, again after every key, until Esc.
+    for (;;) {
+      Arg two(2), three(3);
+      int rows = vl_itemGetNI(call("MAXROW")), cols = vl_itemGetNI(call("MAXCOL"));
+      int wrows = vl_itemGetNI(call("MAXROW", {&two})), wcols = vl_itemGetNI(call("MAXCOL", {&two}));
+      int lrows = vl_itemGetNI(call("MAXROW", {&three})), lcols = vl_itemGetNI(call("MAXCOL", {&three}));
+      qout("size " + std::to_string(rows) + " " + std::to_string(cols) + " window " + std::to_string(wrows) + " " +
+           std::to_string(wcols) + " largest " + std::to_string(lrows) + " " + std::to_string(lcols));
+      int k = inkey(0);
+      if (k == 0 || k == 27) break;
+    }
   } else if (!std::strcmp(what, "internal")) {
     lines(3);
     vl_errInternal(9000, "probe stops here", nullptr, nullptr);

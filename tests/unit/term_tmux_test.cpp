@@ -53,7 +53,9 @@ class Tmux {
   // whether the terminal modes were put back.
   void start(const std::string& probeArgs) {
     std::string cmd = "LANG=C.UTF-8 VELLUM= KESTREL= " + std::string(VL_TERMPROBE) + " " + probeArgs +
-                      "; echo EXIT=$?; stty -a | tr ' ' '\\n' | grep -x -e '-\\?icanon' -e '-\\?echo' | tr '\\n' ' '; echo";
+                      "; echo EXIT=$?; stty -a | tr ' ' '\\n' | grep -x -e '-\\?icanon' -e '-\\?echo' | tr '\\n' ' '; echo; "
+                      // The pane stays alive: a dead pane may scroll when tmux reports its end.
+                      "sleep 120";
     run({"-f", m_conf, "new-session", "-d", "-x", "80", "-y", "25", cmd});
     m_started = true;
   }
@@ -68,9 +70,12 @@ class Tmux {
     return run(args);
   }
   std::string history() { return run({"capture-pane", "-p", "-S", "-"}); }
+  void resize(int cols, int rows) {
+    run({"resize-window", "-x", std::to_string(cols), "-y", std::to_string(rows)});
+  }
   // Waits (at most 20 s) until the screen shows `text`; true when it did.
-  bool waitFor(const std::string& text) {
-    for (int i = 0; i < 400; ++i) {
+  bool waitFor(const std::string& text, int tries = 400) {
+    for (int i = 0; i < tries; ++i) {
       if (screen().find(text) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -153,6 +158,7 @@ TEST(TermTmux, SpecialKeysAndModifiers) {
         "key 8 Backspace", "key 7 Del", "key 22 Ins"}},
       {{"C-a", "F12", "S-Up", "C-Up", "M-Up", "F11", "C-F1", "M-F1", "M-1"},
        {"key 1 Home", "key -41", "key 425", "key 397", "key 408", "key -40", "key -20", "key -30", "key 376"}},
+      {{"-l", "\u00e9\u00fc\u2591"}, {"key 130", "key 129", "key 176"}},
   };
   for (const Batch& b : batches) {
     t.keys(b.keys);
@@ -203,6 +209,41 @@ TEST(TermTmux, TerminalIsRestoredAfterAnInternalErrorAndACrash) {
     EXPECT_EQ(s.find("-icanon"), std::string::npos) << what << "\n" << s;
     EXPECT_EQ(s.find("-echo"), std::string::npos) << what;
   }
+}
+
+TEST(TermTmux, StandardOutputAppearsAtTheCursorBetweenScreenOutput) {
+  Tmux t;
+  NEED_TMUX(t);
+  t.start("mixed");
+  ASSERT_TRUE(t.waitFor("EXIT=0")) << t.screen();
+  std::vector<std::string> rows = t.rows();
+  ASSERT_GE(rows.size(), 5u);
+  // The text goes where the cursor is, and the cursor is then where the text left it.
+  EXPECT_EQ(trimRight(rows[1]), "on the screento standard output");
+  EXPECT_EQ(trimRight(rows[2]), "");
+  EXPECT_EQ(trimRight(rows[3]), "screen again");
+}
+
+TEST(TermTmux, AResizedTerminalChangesTheVisibleWindowNotTheScreen) {
+  Tmux t;
+  NEED_TMUX(t);
+  t.start("size");
+  ASSERT_TRUE(t.waitFor("size 24 79 window 24 79 largest 24 79")) << t.screen();
+  // tmux may deliver a key before it has resized the pane: keys are sent until the program
+  // reports the new size.
+  auto afterResize = [&t](int cols, int rows, const std::string& want) {
+    t.resize(cols, rows);
+    for (int i = 0; i < 20; ++i) {
+      t.keys({"x"});
+      if (t.waitFor(want, 20)) return true;
+    }
+    return false;
+  };
+  // A larger terminal: the window cannot be larger than the screen buffer.
+  ASSERT_TRUE(afterResize(100, 30, "size 24 79 window 24 79 largest 29 99")) << t.screen();
+  ASSERT_TRUE(afterResize(60, 20, "size 24 79 window 19 59 largest 19 59")) << t.screen();
+  t.keys({"Escape"});
+  ASSERT_TRUE(t.waitFor("EXIT=0")) << t.screen();
 }
 
 TEST(TermTmux, ScrolledLinesGoToTheTerminalsHistory) {

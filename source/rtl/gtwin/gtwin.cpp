@@ -627,10 +627,25 @@ void writeHandle(int handle, const char* text, size_t len) {
   vl_fsSetError(savedError);
   if (s.con) s.con->postExternal(handle, text, done);
 }
+
+void readCursorAfter(int handle) {
+  if (!s.con || !vl_sysconIsCharDevice(handle)) return;
+  VlConInfo info{};
+  if (!s.con->info(&info)) return;
+  s.row = s.shownRow = info.cursorRow;
+  s.col = s.shownCol = info.cursorCol;
+}
 }  // namespace
 
-void vl_gt_OutStd(const char* text, size_t len) { writeHandle(s.hStdOut, text, len); }
-void vl_gt_OutErr(const char* text, size_t len) { writeHandle(s.hStdErr, text, len); }
+// After text written to a terminal the cursor is where the text left it.
+void vl_gt_OutStd(const char* text, size_t len) {
+  writeHandle(s.hStdOut, text, len);
+  readCursorAfter(s.hStdOut);
+}
+void vl_gt_OutErr(const char* text, size_t len) {
+  writeHandle(s.hStdErr, text, len);
+  readCursorAfter(s.hStdErr);
+}
 bool vl_gt_AdjustPos(const char*, size_t) { return true; }
 bool vl_gt_PreExt() { return true; }
 bool vl_gt_PostExt() { return true; }
