@@ -2,6 +2,7 @@
 // clipping, and the translation of input records into key codes.
 #include <signal.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "rtl/gtwin/gtwin.h"
@@ -271,6 +272,19 @@ TEST_F(GtWin, MouseRecordsFollowTheEventMask) {
   EXPECT_EQ(vl_gt_ReadKey(128), 0) << "the keyboard mask reports no clicks";
   con.mouse(1, 1, VL_CON_LEFT_BUTTON, 0);
   EXPECT_EQ(vl_gt_ReadKey(8), 0) << "a right-button mask reports no left click";
+}
+
+TEST_F(GtWin, NoMouseOptionTurnsMouseInputOff) {
+  EXPECT_EQ(con.mode & VL_CON_MOUSE_INPUT, VL_CON_MOUSE_INPUT) << "mouse input is on by default";
+  vl_gtExit();
+  setenv("VELLUM", "//NOMOUSE", 1);
+  vl_sysconUseNext(&con);
+  vl_gtInit(0, 1, 2);
+  unsetenv("VELLUM");
+  EXPECT_EQ(con.mode & VL_CON_MOUSE_INPUT, 0u);
+  con.mouse(1, 1, VL_CON_LEFT_BUTTON, 0);
+  EXPECT_EQ(vl_gt_ReadKey(2), 0);
+  vl_gtSetMouse(true);  // the setting outlives this console: put it back
 }
 
 TEST_F(GtWin, AltAndKeypadDigitsComposeACharacter) {

@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "rtl/inkey.h"
+#include "vm/arrays.h"
+#include "vm/gc.h"
 #include "rtl/keycodes.h"
 #include "vm/vm.h"
 #include "term_support.h"
@@ -67,6 +69,23 @@ TEST_F(Inkey, InkeyWaitsForTheGivenTime) {
   EXPECT_EQ(vlCallN("INKEY", {&Arg(0.5)}), 0);
   auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_GE(waited.count(), 490);
+}
+
+TEST_F(Inkey, AWaitCollectsGarbageOnce) {
+  // Arrays that hold each other are garbage only the collector finds.
+  for (int i = 0; i < 100; ++i) {
+    VlItem a, b;
+    a.type = b.type = VL_IT_NIL;
+    vl_arrayNew(&a, 1);
+    vl_arrayNew(&b, 1);
+    vl_arraySet(&a, 1, &b);
+    vl_arraySet(&b, 1, &a);
+    vl_itemClear(&a);
+    vl_itemClear(&b);
+  }
+  EXPECT_GE(vl_gcAllocCount(), 64u);
+  EXPECT_EQ(vlCallN("INKEY", {&Arg(0.05)}), 0);
+  EXPECT_LT(vl_gcAllocCount(), 64u) << "the wait's first idle step ran the collector";
 }
 
 TEST_F(Inkey, AnEndlessWaitEndsWhenNoKeyCanCome) {
