@@ -14,14 +14,7 @@
 #include "rtl/gt.h"
 #include "rtl/gtwin/gtwin.h"
 #include "vm/cmdarg.h"
-#include "vm/extend.h"
 #include "vm/vm.h"
-
-// Start-up wants the error system's blocks, which come from library modules this program does
-// not load; nothing here raises an error.
-VL_FUNC(__ERRORBLOCK) { vl_ret(); }
-VL_FUNC(__BREAKBLOCK) { vl_ret(); }
-VL_NATIVE_MODULE(term_bench, VL_FUNCENTRY(__ERRORBLOCK), VL_FUNCENTRY(__BREAKBLOCK));
 
 namespace {
 

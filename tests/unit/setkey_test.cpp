@@ -14,22 +14,11 @@
 
 namespace {
 
-// A codeblock item over `code` (an owned copy), as run-time blocks are made.
+// A codeblock over `code`, as run-time blocks are made.
 VlItem makeBlock(const uint8_t* code, uint32_t len, uint16_t params) {
-  auto* cb = static_cast<VlCodeblock*>(vl_gcAlloc(sizeof(VlCodeblock), vl_codeblockReleaseBlock));
-  std::memset(cb, 0, sizeof *cb);
-  auto* copy = static_cast<uint8_t*>(vl_xgrab(len));
-  std::memcpy(copy, code, len);
-  cb->procname = "TEST";
-  cb->holders = 1;
-  cb->pcode = copy;
-  cb->codeLength = len;
-  cb->ownsCode = true;
   VlItem item;
-  item.type = VL_IT_BLOCK;
-  item.n16 = params;
-  item.n32 = 0;
-  item.u.blk.base = cb;
+  item.type = VL_IT_NIL;
+  vl_codeblockMacroNew(&item, code, len, params);
   return item;
 }
 
@@ -99,11 +88,41 @@ TEST_F(SetKey, KeyZeroAndUnboundKeys) {
   vl_itemClear(&a);
 }
 
-TEST_F(SetKey, HelpKeyBindsTwentyEightToAThreeParameterBlock) {
+TEST_F(SetKey, AConditionThatAnswersFalseHidesTheAction) {
+  static const uint8_t refuse[] = {VL_P_PUTFALSE, VL_P_BLOCKEXIT};
+  // {|k| k == 28}: the condition gets the key code.
+  static const uint8_t is28[] = {VL_P_LOADLOCAL1, 1, VL_P_PUTINT8, 28, VL_P_EQ, VL_P_BLOCKEXIT};
+  VlItem action = trueBlock(), no = makeBlock(refuse, sizeof refuse, 1), yes = makeBlock(is28, sizeof is28, 1);
+  Arg k28(28);
+  vlCall("SETKEY", {&k28, &action, &no});
+  EXPECT_TRUE(VL_IS_NIL(vlCall("SETKEY", {&k28}).operator->()));
+  {
+    VlResult r = vlCall("SETKEY", {&k28, &action, &yes});
+    EXPECT_TRUE(VL_IS_BLOCK(&r.item)) << "the action is returned even while its condition refuses";
+  }
+  {
+    VlResult r = vlCall("SETKEY", {&k28});
+    ASSERT_TRUE(VL_IS_BLOCK(&r.item));
+    EXPECT_EQ(r->u.blk.base, action.u.blk.base);
+  }
+  vlCall("SETKEY", {&k28, &action});
+  {
+    VlResult r = vlCall("SETKEY", {&k28});
+    EXPECT_TRUE(VL_IS_BLOCK(&r.item)) << "rebinding without a condition drops the old one";
+  }
+  for (VlItem* b : {&action, &no, &yes}) vl_itemClear(b);
+}
+
+TEST_F(SetKey, HelpKeyCallsXHelpWithTheBlocksArguments) {
   vlCall("__SETHELPK", {});
   VlResult r = vlCall("SETKEY", {&Arg(28)});
   ASSERT_TRUE(VL_IS_BLOCK(&r.item));
   EXPECT_EQ(r->n16, 3);
+  s_helpArgs = -1;
+  Arg p(10), l(20), v(30);
+  VlItem* answer = vl_vmEvalBlockV(&r.item, 3, &p, &l, &v);
+  EXPECT_EQ(s_helpArgs, 3);
+  EXPECT_EQ(vl_itemGetNI(answer), 60) << "HELP's answer is the block's";
 }
 
 TEST_F(SetKey, XHelpForwardsEveryArgumentToHelp) {
