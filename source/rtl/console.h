@@ -24,6 +24,8 @@ int vl_conPRow();
 int vl_conPCol();
 
 // ---- the files of the SET table: alternate file (19), extra file (22), printer (24) ----
+// SET() reaches these, the colour string, the cursor style and the keyboard buffer through the
+// hooks of set.h, which this layer fills in before main.
 enum VlSetFile : int { VL_SETFILE_ALTERNATE, VL_SETFILE_PRINTER, VL_SETFILE_EXTRA };
 // Opens the file for the setting: the default directory when the name has none, the default
 // extension (".txt" for the alternate file, ".prn" otherwise) when it has no extension;
@@ -34,12 +36,10 @@ enum VlSetFile : int { VL_SETFILE_ALTERNATE, VL_SETFILE_PRINTER, VL_SETFILE_EXTR
 // (extra) and the options retry and default; an implicit printer fails silently. Returns the
 // handle for the SET table to keep (-1 on failure). The last file error is left as it was.
 int vl_conOpenSetFile(const char* name, bool additive, const char* defaultExt, VlSetFile which, bool implicit = false);
-// Closes the setting's file and sets its handle to -1: the alternate and extra files after an
-// end-of-file mark, the printer by sending a pending spool file to its queue.
+// Closes a handle vl_conOpenSetFile gave: the alternate and extra files after an end-of-file
+// mark, the printer by sending a pending spool file to its queue. The last file error is left
+// as it was. vl_conCloseSetFile closes the SET table's handle of that kind and sets it to -1.
+void vl_conCloseFile(VlSetFile which, int handle);
 void vl_conCloseSetFile(VlSetFile which);
-// The implicit printer ("PRN", opened only when SET PRINTER ON or SET DEVICE TO PRINTER needs
-// it): opened if it is implicit and not open; closed if it is implicit and open.
-void vl_conOpenImplicitPrinter();
-void vl_conCloseImplicitPrinter();
 // The printer name in force (the name given, or the resolved default printer).
 const char* vl_conPrinterName();

@@ -18,6 +18,8 @@
 #include "../vm/errapi.h"
 #include "../vm/xmem.h"
 #include "console.h"
+#include "gt.h"
+#include "inkey.h"
 #include "set.h"
 
 extern char** environ;
@@ -26,6 +28,7 @@ namespace {
 
 char s_printerName[256] = "PRN";
 bool s_spooling;
+int s_spoolHandle = -1;
 std::string s_spoolName;
 
 // Runs a program with its output captured (standard error discarded); false when it could not
@@ -177,6 +180,7 @@ VlFHandle openOnce(const char* passed, const char* fullName, bool additive, VlSe
       VlFHandle h = vl_fsCreateTemp(nullptr, VL_FC_NORMAL, VL_FO_DENYNONE, tmp);
       if (h != VL_FS_ERROR) {
         s_spooling = true;
+        s_spoolHandle = h;
         s_spoolName = tmp;
       }
       return h;
@@ -230,30 +234,62 @@ int vl_conOpenSetFile(const char* name, bool additive, const char* defaultExt, V
   return h;
 }
 
-void vl_conCloseSetFile(VlSetFile which) {
-  int& handle = handleOf(which);
+void vl_conCloseFile(VlSetFile which, int handle) {
   if (handle < 0) return;
   uint32_t savedError = vl_fsError();
   if (which != VL_SETFILE_PRINTER) vl_fsWrite(handle, "\x1A", 1);
   vl_fsClose(handle);
-  handle = -1;
-  if (which == VL_SETFILE_PRINTER && s_spooling && !s_spoolName.empty()) {
+  if (which == VL_SETFILE_PRINTER && s_spooling && handle == s_spoolHandle && !s_spoolName.empty()) {
     const char* title = (vl_set.printerJob && *vl_set.printerJob) ? vl_set.printerJob : s_spoolName.c_str();
     printSpoolFile(s_printerName, s_spoolName, title);
     vl_fsDelete(s_spoolName.c_str());
     s_spooling = false;
+    s_spoolHandle = -1;
     s_spoolName.clear();
   }
   vl_fsSetError(savedError);
 }
 
-void vl_conOpenImplicitPrinter() {
-  if (!vl_set.implicitPrinter || vl_set.printerHandle >= 0) return;
-  vl_set.printerHandle = vl_conOpenSetFile("PRN", false, ".prn", VL_SETFILE_PRINTER, true);
-}
-
-void vl_conCloseImplicitPrinter() {
-  if (vl_set.implicitPrinter && vl_set.printerHandle >= 0) vl_conCloseSetFile(VL_SETFILE_PRINTER);
+void vl_conCloseSetFile(VlSetFile which) {
+  int& handle = handleOf(which);
+  int h = handle;
+  handle = -1;
+  vl_conCloseFile(which, h);
 }
 
 const char* vl_conPrinterName() { return s_printerName; }
+
+// ---- what SET() reaches through its hooks ----
+
+namespace {
+
+VlSetFile kindOf(int setId) {
+  return setId == VL_SET_ALTFILE ? VL_SETFILE_ALTERNATE : setId == VL_SET_EXTRAFILE ? VL_SETFILE_EXTRA : VL_SETFILE_PRINTER;
+}
+
+int openHook(int setId, const char* name, bool additive, const char* defExt, bool implicit) {
+  return vl_conOpenSetFile(name, additive, defExt, kindOf(setId), implicit);
+}
+
+void closeHook(int setId, int handle) { vl_conCloseFile(kindOf(setId), handle); }
+
+void colorHook(const char* text, char* out) {
+  if (text) vl_gtSetColorStr(text);
+  vl_gtGetColorStr(out);
+}
+
+int cursorHook(int style) {
+  int old = vl_gtGetCursor();
+  if (style >= 0) vl_gtSetCursor(style);
+  return old;
+}
+
+void typeAheadHook(int) { vl_inkeyReset(true); }
+
+// vl_setHooks has no initialiser of its own: it is zero before any constructor runs, so filling
+// it from here holds whatever the order of the modules.
+struct InstallHooks {
+  InstallHooks() { vl_setHooks = VlSetHooks{openHook, closeHook, colorHook, cursorHook, typeAheadHook}; }
+} s_installHooks;
+
+}  // namespace

@@ -5,7 +5,6 @@
 // internal error that names what is missing.
 #include "errint.h"
 #include "executor.h"
-#include "fieldapi.h"
 #include "polling.h"
 #include "subsys.h"
 
@@ -18,14 +17,6 @@ namespace {
 // No background task can be registered yet.
 void vl_backgroundRun() {}
 
-// Fields and work areas.
-int vl_fieldCurrentArea() { missing("Work areas are", "LOADALIAS and the aliased field instructions"); }
-bool vl_fieldSelectAlias(VlItem*) {
-  missing("Work areas are", "STOREALIAS, ALIASSWAP and the aliased field and variable instructions");
-}
-void vl_fieldSelectArea(int) { missing("Work areas are", "the aliased field and variable instructions"); }
-void vl_fieldGet(VlSymbol*, VlItem*) { missing("Fields are", "LOADFIELD, LOADVAR and the aliased field reads"); }
-void vl_fieldPut(VlSymbol*, const VlItem*) { missing("Fields are", "STOREFIELD and the aliased field writes"); }
 
 // National-language support beyond the language modules (message catalogues chosen by LANG or
 // LC_ALL): nothing is loaded yet.
@@ -35,5 +26,3 @@ void vl_i18nRelease() {}
 // The core function table: every core function registers with its own module for now.
 void vl_initSymbols() {}
 
-// The database layer: no work area can be open yet.
-void vl_rddShutdown() {}

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "rtl/console.h"
+#include "rtl/inkey.h"
 #include "rtl/set.h"
 #include "platform/filesys.h"
 #include "vm/arrays.h"
@@ -179,15 +180,41 @@ TEST_F(Console, PrnWithoutADefaultQueueIsTheFileLpt1) {
   EXPECT_EQ(file("lpt1"), "to lpt1");
 }
 
-TEST_F(Console, ImplicitPrinterOpensOnlyWhenNeeded) {
-  vl_set.implicitPrinter = true;
-  vl_conOpenImplicitPrinter();
+TEST_F(Console, SetReachesTheFilesAndTheImplicitPrinter) {
+  // SET(19, "log") creates log.txt; SET(18, .T.) routes console output there.
+  vlCall("SET", {&Arg(19), &Arg("log")});
+  EXPECT_GE(vl_set.altHandle, 0);
+  vlCall("SET", {&Arg(18), &Arg::logical(true)});
+  vlCall("QQOUT", {&Arg("via SET")});
+  vlCall("SET", {&Arg(19), &Arg()});
+  EXPECT_EQ(vl_set.altHandle, -1);
+  EXPECT_EQ(file("log.txt"), "via SET\x1A");
+
+  // SET(24, "out") opens out.prn; the printer is no longer implicit.
+  vlCall("SET", {&Arg(24), &Arg("out")});
   EXPECT_GE(vl_set.printerHandle, 0);
-  int h = vl_set.printerHandle;
-  vl_conOpenImplicitPrinter();
-  EXPECT_EQ(vl_set.printerHandle, h) << "already open";
-  vl_conCloseImplicitPrinter();
+  vlCall("SET", {&Arg(20), &Arg("PRINTER")});
+  vlCall("DEVOUT", {&Arg("printed")});
+  vlCall("SET", {&Arg(24), &Arg("")});  // closes it; the printer is the implicit one again
   EXPECT_EQ(vl_set.printerHandle, -1);
+  EXPECT_EQ(file("out.prn"), "printed");
+}
+
+TEST_F(Console, SetReachesTheColoursTheCursorAndTheKeyboardBuffer) {
+  EXPECT_EQ(vlCallC("SET", {&Arg(15), &Arg("GR+/B")}), "W/N,N/W,N/N,N/N,N/W");
+  EXPECT_EQ(vlCallC("SET", {&Arg(15)}), "GR+/B,N/W,N/N,N/N,N/W");
+  EXPECT_EQ(vlCallC("SETCOLOR", {}), "GR+/B,N/W,N/N,N/N,N/W") << "one colour table";
+  EXPECT_EQ(vlCallN("SET", {&Arg(16), &Arg(2)}), 1);
+  EXPECT_EQ(vlCallN("SETCURSOR", {}), 2);
+  EXPECT_EQ(vlCallN("SET", {&Arg(16)}), 2);
+  vl_inkeyPut('k');
+  vlCall("SET", {&Arg(14), &Arg(20)});
+  EXPECT_EQ(vl_inkeyGet(), 0) << "a new type-ahead size empties the buffer";
+  for (int k = 1; k <= 20; ++k) vl_inkeyPut(k);
+  int held = 0;
+  while (vl_inkeyGet()) ++held;
+  EXPECT_EQ(held, 19);
+  vlCall("SET", {&Arg(14), &Arg(50)});
 }
 
 // A native error handler: records the errors and answers retry (after making the missing
