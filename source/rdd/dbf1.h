@@ -101,5 +101,7 @@ VlStatus vl_dbfLock(VlArea* area, VlLockInfo* info);
 VlStatus vl_dbfPack(VlArea* area);
 VlStatus vl_dbfZap(VlArea* area);
 VlStatus vl_dbfSort(VlArea* area, VlSortInfo* info);
+// Sort files up to this size are sorted in memory, larger ones record by record on disk.
+extern uint64_t vl_dbfSortMemoryLimit;
 // Raises a driver error built from a subcode (generic code, description) for the area.
 unsigned vl_dbfError(VlDbfArea* a, int subCode, const char* fileName, int osCode, unsigned flags);

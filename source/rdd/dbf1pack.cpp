@@ -15,6 +15,8 @@
 #include "dbf1.h"
 #include "dbfformat.h"
 
+uint64_t vl_dbfSortMemoryLimit = 256ull * 1024 * 1024;
+
 namespace {
 
 VlDbfArea* D(VlArea* area) { return vl_dbfArea(area); }
@@ -219,7 +221,6 @@ bool fileQuickSort(SortFile& f, const SortKeys& k, uint32_t lo, uint32_t hi, uin
   return true;
 }
 
-constexpr uint64_t IN_MEMORY_SORT = 256ull * 1024 * 1024;
 
 uint32_t recNoAfter(const uint8_t* rec, uint16_t recordLen) {
   uint32_t n = 0;
@@ -324,7 +325,7 @@ VlStatus vl_dbfSort(VlArea* area, VlSortInfo* info) {
 
   SortKeys keys{a, info->items, info->itemCount};
   uint64_t total = static_cast<uint64_t>(f.count) * f.slot;
-  if (total <= IN_MEMORY_SORT) {
+  if (total <= vl_dbfSortMemoryLimit) {
     std::vector<uint8_t> all(static_cast<size_t>(total));
     if (total && vl_fsReadAt(f.h, all.data(), static_cast<uint32_t>(total), 0) != total) {
       vl_dbfError(a, 1010, f.name, static_cast<int>(vl_fsError()), 0);

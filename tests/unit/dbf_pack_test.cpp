@@ -286,3 +286,49 @@ TEST_F(DbfPack, SortScopeAndForBlock) {
   vl_rddSelectWorkAreaNumber(targetArea);
   EXPECT_EQ(ids(), (std::vector<int>{7, 5, 3}));  // records 3..7, odd ones, descending
 }
+
+TEST_F(DbfPack, SortingOnDiskGivesTheOrderSortingInMemoryGives) {
+  // Keys with many repeats (the reference record meets equal keys) and an already sorted run.
+  std::string path = dir.file("big.dbf");
+  ASSERT_TRUE(createTable(path, structure({{"K", "C", 3, 0}, {"ID", "N", 5, 0}})));
+  ASSERT_TRUE(useTable(path, nullptr, "BIG"));
+  for (int i = 1; i <= 600; ++i) {
+    call("DBAPPEND");
+    int k = i <= 100 ? i : (i * 7919) % 37;
+    char key[16];
+    std::snprintf(key, sizeof key, "%03d", k);
+    assign(1, Item(key));
+    assign(2, Item(i));
+  }
+  call("DBCOMMIT");
+  uint16_t source = vl_rddGetCurrentWorkAreaNumber();
+  std::vector<std::string> results;
+  for (uint64_t limit : {uint64_t{1} << 30, uint64_t{0}}) {
+    vl_dbfSortMemoryLimit = limit;
+    std::string target = dir.file(limit ? "inmem.dbf" : "ondisk.dbf");
+    ASSERT_TRUE(createTable(target, structure({{"K", "C", 3, 0}, {"ID", "N", 5, 0}})));
+    ASSERT_TRUE(useTable(target, nullptr, limit ? "INMEM" : "ONDISK"));
+    uint16_t targetArea = vl_rddGetCurrentWorkAreaNumber();
+    vl_rddSelectWorkAreaNumber(source);
+    Item targetNo(targetArea), fields = structure({{"K", "C", 3, 0}}), keys;
+    vl_arrayNew(&keys.v, 1);
+    vl_itemPutC(vl_arrayGetItemPtr(&keys.v, 1), "K/D");
+    call("DBSORTRECORDS", {&targetNo, &fields, nullptr, nullptr, nullptr, nullptr, nullptr, &keys});
+    vl_rddSelectWorkAreaNumber(targetArea);
+    ASSERT_EQ(lastRec(), 600);
+    std::string keysInOrder;
+    std::vector<bool> seen(601, false);
+    for (int r = 1; r <= 600; ++r) {
+      goTo(r);
+      keysInOrder += text(1);
+      seen[static_cast<size_t>(fieldValue(2).num())] = true;
+    }
+    for (int i = 1; i <= 600; ++i) EXPECT_TRUE(seen[static_cast<size_t>(i)]) << i;
+    for (size_t r = 3; r < keysInOrder.size(); r += 3) EXPECT_GE(keysInOrder.substr(r - 3, 3), keysInOrder.substr(r, 3));
+    results.push_back(keysInOrder);
+    call("DBCLOSEAREA");
+    vl_rddSelectWorkAreaNumber(source);
+  }
+  vl_dbfSortMemoryLimit = 256ull * 1024 * 1024;
+  EXPECT_EQ(results[0], results[1]);
+}

@@ -271,6 +271,27 @@ TEST_F(DbtMemo, ErrorsOfTheMemoLayer) {
   }
 }
 
+TEST_F(DbtMemo, AMemoLockThatCannotBeHadIsALockFailure) {
+  std::string path = memoTable("lk.dbf");
+  call("DBAPPEND");
+  assign(2, std::string("kept"));
+  call("DBCLOSEAREA");
+  ASSERT_TRUE(useTable(path, nullptr, nullptr, true));
+  ASSERT_TRUE(rlock(1));
+  ErrorLog log;
+  vl_fsFaultFailNth(VL_FSF_LOCK, 1, VL_FERR_INVALID_HANDLE);
+  Item unread = fieldValue(2);
+  EXPECT_TRUE(VL_IS_NIL(&unread.v));
+  vl_fsFaultFailNth(VL_FSF_LOCK, 1, VL_FERR_INVALID_HANDLE);
+  assign(2, std::string("not written"));
+  vl_fsFaultReset();
+  EXPECT_EQ(log.joined(), "DBFNTX 41/1038 ; DBFNTX 41/1038 ");
+  EXPECT_EQ(text(2), "kept");
+  // In shared mode each new text writes the header's next free block at once.
+  assign(2, std::string(600, 's'));
+  EXPECT_EQ(le32(readFile(dbtOf(path)), 0), 4u);
+}
+
 TEST_F(DbtMemo, SharedTablesLockTheMemoFile) {
   std::string path = memoTable("sh.dbf");
   call("DBAPPEND");
