@@ -165,6 +165,7 @@ TEST(Memvars, AssignmentDropsTheMemoMark) {
 TEST(Memvars, TheFieldReaderIsAskedFirstByLoadVar) {
   static VlSymbol* s_field;
   s_field = vl_dynsymGet("VT_FIELDNAME")->symbol;
+  VlFieldReader previous = vl_memvarFieldReader();  // the database layer's, put back below
   vl_memvarSetFieldReader([](VlSymbol* sym, VlItem* out) {
     if (sym != s_field) return false;
     vl_itemPutC(out, "field value");
@@ -182,7 +183,7 @@ TEST(Memvars, TheFieldReaderIsAskedFirstByLoadVar) {
   ASSERT_TRUE(vl_memvarGetValue(&v, s_field));
   EXPECT_EQ(vt::show(&v), "\"memvar value\"") << "LOADMEMVAR never looks at fields";
   vl_memvarRestorePrivates(mark);
-  vl_memvarSetFieldReader(nullptr);
+  vl_memvarSetFieldReader(previous);
 }
 
 TEST(Memvars, AnArrayReachableOnlyFromAPrivateSurvivesACollection) {
