@@ -683,7 +683,8 @@ void ModuleGen::patchHere(std::vector<size_t>& jumps) {
   m_lastLine = -1;
 }
 
-void ModuleGen::genExpr(VlNode* e, VlGenMode mode) { gen(reduce(e), mode); }
+// Statement expressions were reduced by reduceStmt; nodes built around them need no folding.
+void ModuleGen::genExpr(VlNode* e, VlGenMode mode) { gen(e, mode); }
 
 void ModuleGen::genCond(VlNode* e) { genExpr(e, VlGenMode::Push); }
 
@@ -981,7 +982,7 @@ void ModuleGen::genSwitch(VlStmt* s) {
   std::vector<std::pair<VlStmt*, size_t>> jumps;
   std::set<int32_t> seen;
   for (VlStmt* c = s->cases; c; c = c->next) {
-    VlNode* v = reduce(c->e1);
+    VlNode* v = c->e1;
     int32_t value;
     if (v->kind == VlNk::Number && !v->isDouble && v->ival >= INT32_MIN && v->ival <= INT32_MAX) {
       value = static_cast<int32_t>(v->ival);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "lexer.h"
+#include "macro.h"
 #include "pcodebuf.h"
 #include "tree.h"
 
@@ -38,12 +39,6 @@ enum class VlNameOp : uint8_t {
   AliasSymbol,
 };
 
-// Feature bits of a compilation.
-enum : uint32_t {
-  VL_FEAT_STMTOPS = 0x01,   // operators in statement position compile their operands only
-  VL_FEAT_EXTMACRO = 0x02,  // macro lists in argument, array, index and parenthesised positions
-  VL_FEAT_SHORTCUT = 0x08,  // .AND. / .OR. skip the right operand when the left decides
-};
 
 class VlCodeGen {
  public:

@@ -22,6 +22,13 @@ enum : uint32_t {
   VL_MCF_LIST = 0x20,       // a top-level list is accepted
 };
 
+// Feature bits (the run-time keeps a global word, 8 at start-up).
+enum : uint32_t {
+  VL_FEAT_STMTOPS = 0x01,   // operators in statement position compile their operands only
+  VL_FEAT_EXTMACRO = 0x02,  // macro lists in argument, array, index and parenthesised positions
+  VL_FEAT_SHORTCUT = 0x08,  // .AND. / .OR. skip the right operand when the left decides
+};
+
 // Status bits.
 enum : uint32_t {
   VL_MST_OK = 0x01,

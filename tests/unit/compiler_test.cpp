@@ -316,3 +316,130 @@ TEST(Compiler, MacroCompilerRulesApplyToModuleCode) {
   };
   for (const auto& tc : cases) EXPECT_EQ(body(tc.src), tc.code) << tc.src;
 }
+
+TEST(Compiler, ErrorsNameFileLineColumnAndTheToken) {
+  const struct {
+    const char* src;
+    const char* errors;
+  } cases[] = {
+      {"FUNCTION F\nx := (1 + \nRETURN\n", "t.prg:2:11: syntax error at end of line\n"},
+      {"FUNCTION F\nx := 1 2\ny := )\nz := \"abc\nw := 1abc\n",
+       "t.prg:2:8: syntax error at '2'\nt.prg:3:6: syntax error at ')'\nt.prg:4:6: unterminated string\n"
+       "t.prg:5:6: invalid number '1abc'\n"},
+      {"FUNCTION F\nIF x\n? 1\n", "t.prg:2:1: IF is not closed\n"},
+      {"FUNCTION F\nENDIF\n", "t.prg:2:1: ENDIF does not match an open statement\n"},
+      {"FUNCTION F\nDO WHILE x\nIF y\nENDDO\n", "t.prg:3:1: IF is not closed\n"},
+      {"FUNCTION F\nEXIT\nLOOP\n", "t.prg:2:1: EXIT outside a loop\nt.prg:3:1: LOOP outside a loop\n"},
+      {"FUNCTION F\nx := 1\nLOCAL y\n", "t.prg:3:1: declaration follows an executable statement\n"},
+      {"FUNCTION F\nLOCAL a, a\n", "t.prg:2:10: 'A' is declared twice\n"},
+      {"FUNCTION F(a, a)\n", "t.prg:1:15: 'A' is declared twice\n"},
+      {"FUNCTION F\nFUNCTION F\n", "t.prg:2:10: function F is defined twice\n"},
+      {"FUNCTION F\n1 := 2\nf() := 3\n",
+       "t.prg:2:1: invalid assignment target\nt.prg:3:1: invalid assignment target\n"},
+      {"FUNCTION F\nRETURN a + b := c\n", "t.prg:2:10: syntax error: assignment as the right operand of '+'\n"},
+      {"FUNCTION F\nSWITCH x\nCASE y\nCASE 1.5\nCASE 1\nCASE 1\nEND\n",
+       "t.prg:3:1: a CASE of SWITCH must be an integer or a one-character string constant\n"
+       "t.prg:4:1: a CASE of SWITCH must be an integer or a one-character string constant\n"
+       "t.prg:6:1: duplicate CASE value\n"},
+      {"FUNCTION F\nTRY\nRETURN 1\nFINALLY\nEND\n", "t.prg:3:1: RETURN inside TRY with FINALLY is not supported\n"},
+      {"FUNCTION F\n#include \"x.ch\"\n", "t.prg:2:1: preprocessor directives are not supported\n"},
+      {"FUNCTION F\nRETURN {1,2}[3]\n", "t.prg:2:14: array index out of range\n"},
+      {"FUNCTION F\nRETURN 1.5->x\n", "t.prg:2:8: invalid alias\n"},
+      {"STATIC s := n\nFUNCTION F(n)\nSTATIC t := n\n", "t.prg:3:13: local variable 'N' in a static initializer\n"},
+      {"FUNCTION F\n/* unterminated\n", "t.prg:2:1: unterminated comment\n"},
+      {"FUNCTION F\nx := \x01\n", "t.prg:2:6: invalid character '\\x01'\n"},
+  };
+  for (const auto& tc : cases) {
+    Compiled c = compile(tc.src);
+    EXPECT_FALSE(c.ok) << tc.src;
+    EXPECT_EQ(c.errorText(), tc.errors) << tc.src;
+  }
+}
+
+TEST(Compiler, ErrorsStopAtTheLimit) {
+  std::string src = "FUNCTION F\n";
+  for (int i = 0; i < 50; ++i) src += "x := )\n";
+  Compiled c = compile(src);
+  ASSERT_EQ(c.errors.size(), 21u);
+  EXPECT_EQ(c.errors[19].line, 21);
+  EXPECT_EQ(c.errors[20].message, "too many errors, compilation stopped");
+}
+
+TEST(Compiler, CommentsContinuationsAndSeparators) {
+  Compiled c = compile(
+      "* a comment line\n"
+      "FUNCTION F  // trailing comment\n"
+      "   x := 1 + ;   && continued\n"
+      "        2 ; y := 3 /* inline */ ; z := 4\n"
+      "   /* a comment\n   over lines */\n"
+      "   RETURN x * 2   // and a * at the start of a continued line is a multiplication\n");
+  ASSERT_TRUE(c.ok) << c.errorText();
+  // A statement starting on a continued line records the line it starts on.
+  EXPECT_EQ(c.code("F"), "LINEBASE 3; PUTINT8 3; STOREVAR X; LINESTEP 1; PUTINT8 3; STOREVAR Y; PUTINT8 4; "
+                         "STOREVAR Z; LINESTEP 4; LOADVAR X; PUTINT8 2; MUL; SETRESULT; PROCEXIT");
+  Compiled d = compile("FUNCTION F\nx := 2 ;\n* 3\n");
+  ASSERT_TRUE(d.ok) << d.errorText();
+  EXPECT_EQ(d.code("F"), "LINEBASE 2; PUTINT8 6; STOREVAR X; PUTNIL; SETRESULT; PROCEXIT");
+}
+
+// No input crashes the compiler or makes it loop: random bytes, every prefix of a real module,
+// and pathological nesting all end with a result or an error.
+TEST(Compiler, HostileInputEndsCleanly) {
+  std::string tarven;
+  ASSERT_TRUE(vl_compileReadFile(VL_SOURCE_DIR "/source/app/TARVEN.PRG", tarven));
+  for (size_t n = 0; n <= tarven.size(); n += 7) compile(tarven.substr(0, n));
+
+  std::mt19937 rng(12345);
+  const std::string alphabet = "abcxyz0123456789 \t\n;:=+-*/%^&|$#@!<>()[]{},.\"'?\\\x01\xff";
+  const char* words[] = {"IF ", "ENDIF ", "DO WHILE ", "ENDDO ", "FOR ", "NEXT ", "FUNCTION F ", "RETURN ",
+                         "CASE ", "SWITCH ", "BEGIN SEQUENCE ", "END ", "TRY ", "CATCH ", "{|x| ", "LOCAL ",
+                         "STATIC ", "&(", ".AND. ", "->", "::", "WITH OBJECT ", "FOR EACH x IN "};
+  for (int round = 0; round < 400; ++round) {
+    std::string src;
+    int len = static_cast<int>(rng() % 300);
+    for (int i = 0; i < len; ++i) {
+      if (rng() % 5 == 0) src += words[rng() % (sizeof words / sizeof words[0])];
+      else src += alphabet[rng() % alphabet.size()];
+    }
+    compile(src);
+  }
+
+  Compiled deep = compile("FUNCTION F\n" + std::string(100, 'I') + "\n" + []() {
+    std::string s;
+    for (int i = 0; i < 100; ++i) s += "IF x\n";
+    return s;
+  }());
+  EXPECT_FALSE(deep.ok);
+  EXPECT_NE(deep.errorText().find("statements nested too deeply"), std::string::npos) << deep.errorText();
+
+  Compiled parens = compile("FUNCTION F\nRETURN " + std::string(20000, '(') + "1" + std::string(20000, ')') + "\n");
+  EXPECT_FALSE(parens.ok);
+  EXPECT_NE(parens.errorText().find("expression nested too deeply"), std::string::npos);
+
+  std::string chain = "FUNCTION F\nRETURN a";
+  for (int i = 0; i < 5000; ++i) chain += " + a";
+  Compiled longChain = compile(chain + "\n");
+  EXPECT_FALSE(longChain.ok);
+  EXPECT_NE(longChain.errorText().find("expression too complex"), std::string::npos);
+}
+
+TEST(Compiler, LongFunctionsUseLongJumps) {
+  std::string src = "FUNCTION F\nIF x\n";
+  for (int i = 0; i < 3000; ++i) src += "? \"a fairly long line of text to print\"\n";
+  src += "ENDIF\n";
+  Compiled c = compile(src);
+  ASSERT_TRUE(c.ok) << c.errorText();
+  EXPECT_EQ(c.code("F").rfind("LINEBASE 2; LOADVAR X; IFNOT3 +", 0), 0u);
+}
+
+TEST(Compiler, CppOutputRegistersTheModule) {
+  Compiled c = compile("FUNCTION Main\n? \"x\"\nRETURN\nSTATIC FUNCTION Helper\nRETURN 1\n", "dir/alert.prg");
+  ASSERT_TRUE(c.ok) << c.errorText();
+  std::string cpp = vl_compileToCpp(c.m, "dir/alert.prg");
+  EXPECT_NE(cpp.find("{\"MAIN\", 0x0005, {vl_fn0}, VL_SYM_DEFINED},"), std::string::npos) << cpp;
+  EXPECT_NE(cpp.find("{\"QOUT\", 0x0001, {nullptr}, nullptr},"), std::string::npos) << cpp;
+  EXPECT_NE(cpp.find("{\"HELPER\", 0x0002, {vl_fn1}, VL_SYM_DEFINED},"), std::string::npos) << cpp;
+  EXPECT_NE(cpp.find("void vl_fn0() { vl_vmExecute(s_pcode0, s_symbols, nullptr, sizeof s_pcode0); }"),
+            std::string::npos);
+  EXPECT_NE(cpp.find("vl_vmProcessSymbols(s_symbols, 3, \"alert.prg\", VL_PCODE_VERSION);"), std::string::npos);
+}
