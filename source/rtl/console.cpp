@@ -7,9 +7,12 @@
 #include <cstring>
 
 #include "../vm/cmdarg.h"
+#include "gt.h"
+#include "inkey.h"
 
 namespace {
 int s_errHandle = 2;
+bool s_initialised;
 
 void writeAll(int fd, const char* text, size_t len) {
   while (len) {
@@ -24,9 +27,18 @@ void writeAll(int fd, const char* text, size_t len) {
 void vl_conInit() {
   int h = vl_cmdargNum("STDERR");
   s_errHandle = h == 0 ? 1 : (h > 0 ? h : 2);
+  vl_gtInit(0, 1, s_errHandle);
+  vl_setkeyInit();
+  s_initialised = true;
 }
 
-void vl_conRelease() {}
+// Also reached from the internal-error path, possibly before vl_conInit ran.
+void vl_conRelease() {
+  if (!s_initialised) return;
+  s_initialised = false;
+  vl_setkeyRelease();
+  vl_gtExit();
+}
 
 void vl_conOutStd(const char* text, size_t len) { writeAll(1, text, len); }
 void vl_conOutErr(const char* text, size_t len) { writeAll(s_errHandle, text, len); }

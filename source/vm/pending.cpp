@@ -11,7 +11,6 @@ uint16_t vl_vmLineBase;
 uint32_t vl_vmTryDepth;
 
 // Terminal and keyboard: nothing is open yet.
-void vl_gtSetMouse(bool) {}
 void vl_idleRelease() {}
 void vl_backgroundRelease() {}
 void vl_inkeyReleaseFilters() {}
