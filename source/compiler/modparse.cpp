@@ -38,10 +38,16 @@ bool VlModuleParser::matches(const char* w, const char* kw, bool abbrev) {
 
 bool VlModuleParser::isKeyword(const char* kw, bool abbrev) const { return matches(word(), kw, abbrev); }
 
-// A word followed by these starts an expression statement, whatever the word is.
+// A word followed by an assignment or "->" starts an expression statement, whatever the word is;
+// so does "++" or "--", except after the keywords that take an expression (RETURN ++n).
 bool VlModuleParser::exprFollows() {
   VlTok k = peek().kind;
-  return vl_tokIsAssign(k) || k == VlTok::Eq || k == VlTok::Inc || k == VlTok::Dec || k == VlTok::Alias;
+  if (vl_tokIsAssign(k) || k == VlTok::Eq || k == VlTok::Alias) return true;
+  if (k != VlTok::Inc && k != VlTok::Dec) return false;
+  static const char* const takesExpression[] = {"RETURN", "IF", "ELSEIF", "WHILE", "CASE", "SWITCH", "BREAK"};
+  for (const char* kw : takesExpression)
+    if (isKeyword(kw, std::strlen(kw) > 4)) return false;
+  return true;
 }
 
 bool VlModuleParser::atStatementEnd() const {

@@ -1,0 +1,2 @@
+// ERRORLEVEL() sets the exit code of the program.
+ERRORLEVEL(3)
