@@ -210,9 +210,13 @@ TEST(Compiler, StatementCode) {
       {"FUNCTION F\nBREAK\nBREAK 5\nQUIT\n",
        "LINEBASE 2; PUTSYM1 BREAK; PUTNIL; CALLP1 0; LINESTEP 1; PUTSYM1 BREAK; PUTNIL; PUTINT8 5; CALLP1 1; "
        "LINESTEP 2; PUTSYM1 __QUIT; PUTNIL; CALLP1 0; PUTNIL; SETRESULT; PROCEXIT"},
+      // "++" after a keyword that takes an expression belongs to the expression.
+      {"FUNCTION F\nLOCAL n := 0\nIF --n < 0\nENDIF\nRETURN ++n\n",
+       "ENTER 1 0; LINEBASE 2; LOCALSETINT 1 0; LINESTEP 1; LOADLOCAL1 1; DECR; DUP; STORELOCAL1 1; PUTZERO; LT; "
+       "IFNOT2 +3; LINESTEP 3; LOADLOCAL1 1; INCR; DUP; STORELOCAL1 1; SETRESULT; PROCEXIT"},
       // Keywords are plain names where an assignment follows.
-      {"FUNCTION F\nnext := 1\ncase++\nend := exit\n",
-       "LINEBASE 2; PUTONE; STOREVAR NEXT; LINESTEP 1; LOADVAR CASE; INCR; STOREVAR CASE; LINESTEP 2; LOADVAR EXIT; "
+      {"FUNCTION F\nnext := 1\nloop++\nend := exit\n",
+       "LINEBASE 2; PUTONE; STOREVAR NEXT; LINESTEP 1; LOADVAR LOOP; INCR; STOREVAR LOOP; LINESTEP 2; LOADVAR EXIT; "
        "STOREVAR END; PUTNIL; SETRESULT; PROCEXIT"},
   };
   for (const auto& tc : cases) EXPECT_EQ(body(tc.src), tc.code) << tc.src;
