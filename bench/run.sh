@@ -1,10 +1,34 @@
 #!/usr/bin/env bash
-# Runs every benchmark of the optimised build (bench/run.sh [build dir]); each prints its own
-# figures and fails when it misses its goal.
-set -u
-build=${1:-build/release}
+# Builds the optimised run-time and runs the benchmarks: bench/run.sh [build-dir] [repetitions]
+# (the build dir is build/release). First the executor benchmarks beside their Lua 5.4
+# counterparts, then every other vl_bench_* program, each printing its own figures and failing
+# when it misses its goal.
+set -eu
+cd "$(dirname "$0")/.."
+if [ $# -gt 0 ] && [ -d "$1" ]; then shift; fi
+reps=${1:-3}
+cmake --preset release >/dev/null
+cmake --build --preset release --target vl_bench vl_bench_fs vl_bench_compile >/dev/null
+lua=$(command -v lua5.4 || true)
+printf '%-8s %14s %14s %8s\n' benchmark vellum "lua 5.4" ratio
+for b in loop fib concat; do
+  v=$(build/release/bench/vl_bench "$b" "$reps")
+  vms=$(echo "$v" | awk '{print $(NF-1)}')
+  if [ -n "$lua" ]; then
+    l=$("$lua" bench/timelua.lua "$b" "$reps")
+    lms=$(echo "$l" | awk '{print $(NF-1)}')
+    [ "$(echo "$v" | awk '{$NF=""; $(NF-1)=""; print}')" = "$(echo "$l" | awk '{$NF=""; $(NF-1)=""; print}')" ] ||
+      echo "warning: results differ: '$v' / '$l'" >&2
+    ratio=$(awk -v a="$vms" -v b="$lms" 'BEGIN { printf "%.2f", a / b }')
+  else
+    lms="(no lua5.4)"
+    ratio="-"
+  fi
+  printf '%-8s %11s ms %11s ms %8s\n' "$b" "$vms" "$lms" "$ratio"
+done
+
 status=0
-for b in "$build"/bench/vl_bench_*; do
+for b in build/release/bench/vl_bench_*; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")"
   "$b" || status=1

@@ -33,6 +33,7 @@ void vl_vmRestartMemory();
 
 VlItem* vl_vmBreakBlock();     // the block TRY installs as the error block
 bool vl_vmDebugRequested();    // Alt+D seen by the cancel check
+void vl_vmRequestDebug();      // the cancel check saw Alt+D
 
 // Action requests are read after every instruction; keep the flag where the executor can test
 // it without a call.

@@ -151,6 +151,7 @@ bool vl_vmIsFinished() { return s_finished; }
 bool vl_vmIsQuitting() { return s_quitting; }
 VlItem* vl_vmBreakBlock() { return s_breakBlock; }
 bool vl_vmDebugRequested() { return s_debugRequested; }
+void vl_vmRequestDebug() { s_debugRequested = true; }
 
 void vl_vmRestartMemory() {
   s_finished = false;
