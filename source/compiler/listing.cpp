@@ -3,11 +3,7 @@
 #include <cstdio>
 
 #include "compiler.h"
-
-#if __has_include("vm/disasm.h")
 #include "vm/disasm.h"
-#define VL_HAVE_DISASM 1
-#endif
 
 std::string vl_compileListing(const VlCompiledModule& m) {
   std::string o;
@@ -22,15 +18,7 @@ std::string vl_compileListing(const VlCompiledModule& m) {
   for (const VlCompiledFunction& f : m.functions) {
     std::snprintf(buf, sizeof buf, "\nfunction %s (%zu bytes)\n", f.name.c_str(), f.code.size());
     o += buf;
-#ifdef VL_HAVE_DISASM
     o += vl_pcodeDisassemble(f.code.data(), f.code.size(), names.data(), names.size());
-#else
-    for (size_t k = 0; k < f.code.size(); ++k) {
-      std::snprintf(buf, sizeof buf, "%s%02X", k % 16 ? " " : (k ? "\n  " : "  "), f.code[k]);
-      o += buf;
-    }
-    o += "\n";
-#endif
   }
   return o;
 }
