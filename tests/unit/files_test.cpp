@@ -10,7 +10,9 @@
 #include "fs_fixture.h"
 #include "vm/arrays.h"
 #include "vm/extend.h"
+#include "vm/vm.h"
 #include "vm/vmcall.h"
+#include "vmtest.h"
 
 namespace {
 
@@ -347,14 +349,15 @@ TEST_F(FilesFn, FileNameSplit) {
 
 using FilesFnDeathTest = FilesFn;
 
-TEST_F(FilesFnDeathTest, FopenOfANonStringRaisesTheArgumentError) {
-  // Without the Error class the raised error ends the program; the trace names FOPEN.
-  EXPECT_EXIT(
-      {
-        V one(1);
-        callN("FOPEN", {&one.i});
-      },
-      ::testing::ExitedWithCode(1), "Error object(.|\n)*FOPEN");
+TEST(FilesFnErrors, FopenOfANonStringRaisesTheArgumentError) {
+  ErrorCatcher catcher;  // turns the error into a break, recovered by the sequence below
+  VlSymbol* p = vlProc(
+      "ENTER 0 0\nSEQOPEN rec\nPUTSYM1 FOPEN\nPUTNIL\nPUTINT8 1\nCALLF1 1\nSETRESULT\nSEQCLOSE done\n"
+      "rec: SEQHANDLER\nDROP\nPUTNIL\nSETRESULT\ndone: PROCEXIT",
+      {"FOPEN"});
+  EXPECT_EQ(describe(vlCall(p)), "NIL");
+  ASSERT_EQ(catcher.errors.size(), 1u);
+  EXPECT_EQ(catcher.errors[0], "BASE 1/2021 FOPEN [int:1:w10]");
 }
 
 }  // namespace
