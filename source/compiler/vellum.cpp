@@ -5,53 +5,12 @@
 // those of vlcc.
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "compiler.h"
+#include "loader.h"
 #include "vm/cmdarg.h"
 #include "vm/symbols.h"
 #include "vm/vm.h"
-
-namespace {
-
-// The registered module lives as long as the process: the name table and running code point
-// into it.
-struct LoadedModule {
-  VlCompiledModule compiled;
-  std::vector<VlSymbol> symbols;
-  std::vector<VlPcodeFunc> functions;
-};
-LoadedModule* s_program;
-
-VlSymbol* registerModule(LoadedModule& m) {
-  m.functions.resize(m.compiled.functions.size());
-  m.symbols.resize(m.compiled.symbols.size());
-  for (size_t i = 0; i < m.symbols.size(); ++i) {
-    const VlCompiledSymbol& cs = m.compiled.symbols[i];
-    VlSymbol& s = m.symbols[i];
-    s.name = cs.name.c_str();
-    s.scope = cs.scope;
-    s.value.ptr = nullptr;
-    s.dynsym = nullptr;
-    if (cs.function >= 0) {
-      VlPcodeFunc& f = m.functions[static_cast<size_t>(cs.function)];
-      const VlCompiledFunction& cf = m.compiled.functions[static_cast<size_t>(cs.function)];
-      f.pcode = cf.code.data();
-      f.symbols = m.symbols.data();
-      f.globals = nullptr;
-      f.length = static_cast<uint32_t>(cf.code.size());
-      s.scope |= VL_FS_PCODEFUNC;
-      s.value.pcodeFunc = &f;
-      s.dynsym = VL_SYM_DEFINED;
-    }
-  }
-  vl_vmProcessSymbols(m.symbols.data(), static_cast<uint16_t>(m.symbols.size()), m.compiled.name.c_str(),
-                      VL_PCODE_VERSION);
-  return m.compiled.firstSymbol >= 0 ? &m.symbols[static_cast<size_t>(m.compiled.firstSymbol)] : nullptr;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -61,14 +20,15 @@ int main(int argc, char** argv) {
   }
   if (!std::strcmp(argv[1], "-c") || !std::strcmp(argv[1], "-d")) return vl_compileCommand(argc - 1, argv + 1, "vellum");
 
-  s_program = new LoadedModule;
-  if (!vl_compileFile(argv[1], s_program->compiled)) return 1;
-  if (s_program->compiled.symbols.empty()) {
+  VlCompiledModule module;
+  if (!vl_compileFile(argv[1], module)) return 1;
+  int first = module.firstSymbol;
+  VlSymbol* symbols = vl_compileRegister(std::move(module));
+  if (!symbols || first < 0) {
     std::fprintf(stderr, "%s: the program has no procedure\n", argv[1]);
     return 1;
   }
-  VlSymbol* start = registerModule(*s_program);
-  if (start) vl_vmSetStartSymbol(start);
+  vl_vmSetStartSymbol(&symbols[first]);
   // The program sees its own path as the program path and the rest as its arguments.
   vl_cmdargInit(argc - 1, argv + 1);
   vl_vmInit(true);
