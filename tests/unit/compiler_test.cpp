@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 
 #include "compiler/compiler.h"
 #include "pcode_text.h"
+#include "process.h"
 #include "vm/pcodes.h"
 
 namespace {
@@ -446,4 +449,49 @@ TEST(Compiler, CppOutputRegistersTheModule) {
   EXPECT_NE(cpp.find("void vl_fn0() { vl_vmExecute(s_pcode0, s_symbols, nullptr, sizeof s_pcode0); }"),
             std::string::npos);
   EXPECT_NE(cpp.find("vl_vmProcessSymbols(s_symbols, 3, \"alert.prg\", VL_PCODE_VERSION);"), std::string::npos);
+}
+
+// The command-line tools: errors on standard error as file:line:column, exit code 1, and no
+// output file left behind.
+TEST(CompilerTools, VlccAndVellumCommands) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / "vl_vlcc_test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::string good = (dir / "good.prg").string(), bad = (dir / "bad.prg").string();
+  std::string out = (dir / "out.cpp").string();
+  {
+    std::ofstream(good) << "FUNCTION Main\n? \"hi\"\nRETURN\n";
+    std::ofstream(bad) << "FUNCTION Main\nx := )\nIF\n";
+  }
+  ProcessResult r = runProcess(VL_VLCC, {"-c", bad, "-o", out});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, bad + ":2:6: syntax error at ')'\n" + bad + ":3:3: syntax error at end of line\n" + bad +
+                       ":3:1: IF is not closed\n");
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_FALSE(fs::exists(out + ".tmp"));
+
+  r = runProcess(VL_VLCC, {"-c", good, "-o", out});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string cpp;
+  ASSERT_TRUE(vl_compileReadFile(out, cpp));
+  EXPECT_NE(cpp.find("vl_vmProcessSymbols(s_symbols, 2, \"good.prg\", VL_PCODE_VERSION);"), std::string::npos);
+
+  r = runProcess(VL_VLCC, {"-d", good});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("0x0005  MAIN"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("PUTSTR1"), std::string::npos) << r.out;
+
+  r = runProcess(VL_VELLUM, {"-d", good});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("function MAIN"), std::string::npos);
+  r = runProcess(VL_VELLUM, {bad});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  r = runProcess(VL_VLCC, {"-c", (dir / "missing.prg").string(), "-o", out});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("missing.prg: cannot read the file"), std::string::npos);
+  r = runProcess(VL_VLCC, {"-x"});
+  EXPECT_EQ(r.exitCode, 2);
+  fs::remove_all(dir);
 }
