@@ -132,7 +132,10 @@ const char* vl_tokName(VlTok kind) {
 }
 
 VlLexer::VlLexer(const char* text, size_t len, Mode mode, VlArena& arena, VlDiagnostics& diag)
-    : m_text(text), m_len(len), m_mode(mode), m_arena(arena), m_diag(diag) {}
+    : m_text(text), m_len(len), m_mode(mode), m_arena(arena), m_diag(diag) {
+  // A source file saved with a UTF-8 byte-order mark.
+  if (mode == Module && len >= 3 && !std::memcmp(text, "\xEF\xBB\xBF", 3)) m_pos = 3;
+}
 
 void VlLexer::advance(size_t n) {
   for (size_t i = 0; i < n && m_pos < m_len; ++i) {

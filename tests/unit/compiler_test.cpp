@@ -384,6 +384,8 @@ TEST(Compiler, CommentsContinuationsAndSeparators) {
   // A statement starting on a continued line records the line it starts on.
   EXPECT_EQ(c.code("F"), "LINEBASE 3; PUTINT8 3; STOREVAR X; LINESTEP 1; PUTINT8 3; STOREVAR Y; PUTINT8 4; "
                          "STOREVAR Z; LINESTEP 4; LOADVAR X; PUTINT8 2; MUL; SETRESULT; PROCEXIT");
+  Compiled bom = compile("\xEF\xBB\xBFFUNCTION F\r\n\tRETURN 1\r\n");
+  EXPECT_TRUE(bom.ok) << bom.errorText();
   Compiled d = compile("FUNCTION F\nx := 2 ;\n* 3\n");
   ASSERT_TRUE(d.ok) << d.errorText();
   EXPECT_EQ(d.code("F"), "LINEBASE 2; PUTINT8 6; STOREVAR X; PUTNIL; SETRESULT; PROCEXIT");
@@ -428,6 +430,15 @@ TEST(Compiler, HostileInputEndsCleanly) {
   Compiled longChain = compile(chain + "\n");
   EXPECT_FALSE(longChain.ok);
   EXPECT_NE(longChain.errorText().find("expression too complex"), std::string::npos);
+
+  // Just inside the limits: deep trees are still compiled (and walked without exhausting the stack).
+  std::string deepChain = "FUNCTION F\nRETURN a";
+  for (int i = 0; i < 990; ++i) deepChain += (i % 2 ? " - a" : " + a[1]");
+  EXPECT_TRUE(compile(deepChain + "\n").ok);
+  std::string nested = "FUNCTION F\nRETURN " + std::string(150, '(') + "a" + std::string(150, ')') + " + " +
+                       std::string(40, '{') + std::string(40, '}') + "\n";
+  Compiled n = compile(nested);
+  EXPECT_TRUE(n.ok) << n.errorText();
 }
 
 TEST(Compiler, LongFunctionsUseLongJumps) {
