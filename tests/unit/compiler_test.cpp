@@ -384,7 +384,7 @@ TEST(Compiler, CommentsContinuationsAndSeparators) {
   // A statement starting on a continued line records the line it starts on.
   EXPECT_EQ(c.code("F"), "LINEBASE 3; PUTINT8 3; STOREVAR X; LINESTEP 1; PUTINT8 3; STOREVAR Y; PUTINT8 4; "
                          "STOREVAR Z; LINESTEP 4; LOADVAR X; PUTINT8 2; MUL; SETRESULT; PROCEXIT");
-  Compiled bom = compile("\xEF\xBB\xBFFUNCTION F\r\n\tRETURN 1\r\n");
+  Compiled bom = compile("\xEF\xBB\xBF" "FUNCTION F\r\n\tRETURN 1\r\n");
   EXPECT_TRUE(bom.ok) << bom.errorText();
   Compiled d = compile("FUNCTION F\nx := 2 ;\n* 3\n");
   ASSERT_TRUE(d.ok) << d.errorText();
