@@ -9,7 +9,9 @@ namespace {
 
 std::string symName(unsigned i, const std::vector<std::string>& symbols) {
   if (i < symbols.size()) return symbols[i];
-  return "#" + std::to_string(i);
+  std::string s = "#";
+  s += std::to_string(i);
+  return s;
 }
 
 std::string quoted(const uint8_t* p, size_t n) {
@@ -43,53 +45,69 @@ std::string pcodeText(const uint8_t* code, size_t len, const std::vector<std::st
     }
     const VlOpInfo& info = vl_pcodeInfo[*p];
     out += info.name;
+    // Each operand is appended separately (one string at a time keeps the code simple for the
+    // optimiser too).
+    auto arg = [&](const std::string& text) {
+      out += ' ';
+      out += text;
+    };
+    auto num = [&](long long v) { arg(std::to_string(v)); };
     char buf[64];
     switch (info.format) {
       case VL_FMT_NONE: break;
-      case VL_FMT_U1: out += " " + std::to_string(p[1]); break;
+      case VL_FMT_U1: num(p[1]); break;
       case VL_FMT_S1:
-      case VL_FMT_LOCAL1: out += " " + std::to_string(static_cast<int8_t>(p[1])); break;
-      case VL_FMT_U2: out += " " + std::to_string(vl_pcodeU2(p + 1)); break;
+      case VL_FMT_LOCAL1: num(static_cast<int8_t>(p[1])); break;
+      case VL_FMT_U2: num(vl_pcodeU2(p + 1)); break;
       case VL_FMT_S2:
-      case VL_FMT_LOCAL2: out += " " + std::to_string(vl_pcodeS2(p + 1)); break;
-      case VL_FMT_I4: out += " " + std::to_string(vl_pcodeI4(p + 1)); break;
-      case VL_FMT_I8: out += " " + std::to_string(vl_pcodeI8(p + 1)); break;
-      case VL_FMT_SYM1: out += " " + symName(p[1], symbols); break;
-      case VL_FMT_SYM2: out += " " + symName(vl_pcodeU2(p + 1), symbols); break;
-      case VL_FMT_JMP1: std::snprintf(buf, sizeof buf, " %+d", static_cast<int8_t>(p[1])); out += buf; break;
-      case VL_FMT_JMP2: std::snprintf(buf, sizeof buf, " %+d", vl_pcodeS2(p + 1)); out += buf; break;
-      case VL_FMT_JMP3: std::snprintf(buf, sizeof buf, " %+d", vl_pcodeS3(p + 1)); out += buf; break;
-      case VL_FMT_PTR: out += " @" + (ptrName ? ptrName(vl_pcodePtr(p + 1)) : std::string("?")); break;
-      case VL_FMT_STR1: out += " " + quoted(p + 2, p[1] ? p[1] - 1u : 0u); break;
-      case VL_FMT_STR2: out += " " + quoted(p + 3, vl_pcodeU2(p + 1) ? vl_pcodeU2(p + 1) - 1u : 0u); break;
-      case VL_FMT_ENTER: out += " " + std::to_string(p[1]) + " " + std::to_string(p[2]); break;
-      case VL_FMT_ENTERWIDE: out += " " + std::to_string(vl_pcodeU2(p + 1)) + " " + std::to_string(p[3]); break;
-      case VL_FMT_LOCALINT:
-        out += " " + std::to_string(p[1]) + " " + std::to_string(vl_pcodeS2(p + 2));
+      case VL_FMT_LOCAL2: num(vl_pcodeS2(p + 1)); break;
+      case VL_FMT_I4: num(vl_pcodeI4(p + 1)); break;
+      case VL_FMT_I8: num(vl_pcodeI8(p + 1)); break;
+      case VL_FMT_SYM1: arg(symName(p[1], symbols)); break;
+      case VL_FMT_SYM2: arg(symName(vl_pcodeU2(p + 1), symbols)); break;
+      case VL_FMT_JMP1: std::snprintf(buf, sizeof buf, "%+d", static_cast<int8_t>(p[1])); arg(buf); break;
+      case VL_FMT_JMP2: std::snprintf(buf, sizeof buf, "%+d", vl_pcodeS2(p + 1)); arg(buf); break;
+      case VL_FMT_JMP3: std::snprintf(buf, sizeof buf, "%+d", vl_pcodeS3(p + 1)); arg(buf); break;
+      case VL_FMT_PTR:
+        out += " @";
+        out += ptrName ? ptrName(vl_pcodePtr(p + 1)) : std::string("?");
         break;
-      case VL_FMT_LOCALSTR: out += " " + std::to_string(p[1]) + " " + quoted(p + 4, vl_pcodeU2(p + 2) - 1u); break;
-      case VL_FMT_SYM2U1: out += " " + symName(vl_pcodeU2(p + 1), symbols) + " " + std::to_string(p[3]); break;
-      case VL_FMT_SYM2U2:
-        out += " " + symName(vl_pcodeU2(p + 1), symbols) + " " + std::to_string(vl_pcodeU2(p + 3));
-        break;
+      case VL_FMT_STR1: arg(quoted(p + 2, p[1] ? p[1] - 1u : 0u)); break;
+      case VL_FMT_STR2: arg(quoted(p + 3, vl_pcodeU2(p + 1) ? vl_pcodeU2(p + 1) - 1u : 0u)); break;
+      case VL_FMT_ENTER: num(p[1]); num(p[2]); break;
+      case VL_FMT_ENTERWIDE: num(vl_pcodeU2(p + 1)); num(p[3]); break;
+      case VL_FMT_LOCALINT: num(p[1]); num(vl_pcodeS2(p + 2)); break;
+      case VL_FMT_LOCALSTR: num(p[1]); arg(quoted(p + 4, vl_pcodeU2(p + 2) - 1u)); break;
+      case VL_FMT_SYM2U1: arg(symName(vl_pcodeU2(p + 1), symbols)); num(p[3]); break;
+      case VL_FMT_SYM2U2: arg(symName(vl_pcodeU2(p + 1), symbols)); num(vl_pcodeU2(p + 3)); break;
       case VL_FMT_DOUBLE:
-        std::snprintf(buf, sizeof buf, " %g %d %d", vl_pcodeF8(p + 1), p[9], p[10]);
-        out += buf;
+        std::snprintf(buf, sizeof buf, "%g %d %d", vl_pcodeF8(p + 1), p[9], p[10]);
+        arg(buf);
         break;
-      case VL_FMT_BLOCK1: out += " {" + pcodeText(p + 2, n - 2, symbols, ptrName) + "}"; break;
+      case VL_FMT_BLOCK1:
+        out += " {";
+        out += pcodeText(p + 2, n - 2, symbols, ptrName);
+        out += '}';
+        break;
       case VL_FMT_BLOCK2: {
         unsigned params = vl_pcodeU2(p + 3), count = vl_pcodeU2(p + 5);
-        out += " p=" + std::to_string(params) + " l=[";
+        std::snprintf(buf, sizeof buf, " p=%u l=[", params);
+        out += buf;
         for (unsigned i = 0; i < count; ++i) {
-          if (i) out += ",";
+          if (i) out += ',';
           out += std::to_string(vl_pcodeS2(p + 7 + 2 * i));
         }
         size_t head = 7 + 2 * count;
-        out += "] {" + pcodeText(p + head, n - head, symbols, ptrName) + "}";
+        out += "] {";
+        out += pcodeText(p + head, n - head, symbols, ptrName);
+        out += '}';
         break;
       }
       case VL_FMT_RTBLOCK:
-        out += " p=" + std::to_string(vl_pcodeU2(p + 3)) + " {" + pcodeText(p + 5, n - 5, symbols, ptrName) + "}";
+        std::snprintf(buf, sizeof buf, " p=%u {", vl_pcodeU2(p + 3));
+        out += buf;
+        out += pcodeText(p + 5, n - 5, symbols, ptrName);
+        out += '}';
         break;
       default: out += " ?"; break;
     }
