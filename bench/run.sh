@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Builds the optimised run-time and runs the benchmarks: bench/run.sh [build-dir] [repetitions]
-# (the build dir is build/release). First the executor benchmarks beside their Lua 5.4
-# counterparts, then every other vl_bench_* program, each printing its own figures and failing
-# when it misses its goal.
+# Builds the optimised run-time and runs the benchmarks: the executor benchmarks beside their
+# Lua 5.4 counterparts (a table), then every other benchmark program (build/release/bench/
+# vl_bench_*), each followed by its Lua counterpart bench/NAME.lua when there is one.
+#   bench/run.sh [build-dir] [repetitions]   (the build dir is build/release)
 set -eu
 cd "$(dirname "$0")/.."
 if [ $# -gt 0 ] && [ -d "$1" ]; then shift; fi
 reps=${1:-3}
 cmake --preset release >/dev/null
-cmake --build --preset release --target vl_bench vl_bench_fs vl_bench_compile >/dev/null
+cmake --build --preset release >/dev/null
 lua=$(command -v lua5.4 || true)
 printf '%-8s %14s %14s %8s\n' benchmark vellum "lua 5.4" ratio
 for b in loop fib concat; do
@@ -26,11 +26,12 @@ for b in loop fib concat; do
   fi
   printf '%-8s %11s ms %11s ms %8s\n' "$b" "$vms" "$lms" "$ratio"
 done
-
-status=0
-for b in build/release/bench/vl_bench_*; do
-  [ -x "$b" ] || continue
-  echo "== $(basename "$b")"
-  "$b" || status=1
+for p in build/release/bench/vl_bench_*; do
+  [ -x "$p" ] || continue
+  name=${p##*/vl_bench_}
+  echo "== $name"
+  "$p"
+  if [ -f "bench/$name.lua" ]; then
+    if [ -n "$lua" ]; then "$lua" "bench/$name.lua"; else echo "(no lua5.4 for bench/$name.lua)"; fi
+  fi
 done
-exit $status

@@ -18,7 +18,7 @@ void vl_errInternal(unsigned number, const char* text, const char* p1, const cha
   s_inInternalError = true;
 
   char title[64];
-  std::snprintf(title, sizeof title, vl_langDGetItem(VL_LANG_INTERNAL_TITLE), static_cast<unsigned long>(number));
+  std::snprintf(title, sizeof title, vl_langText(VL_LANG_INTERNAL_TITLE), static_cast<unsigned long>(number));
   char message[1024];
   const char* format = text ? text : vl_langDGetInternalError(number);
   // The texts come from the language module and from callers of this function, never from users.

@@ -1,7 +1,9 @@
 // The SET table: the process-wide record of numbered settings, read directly by internal code
-// and changed by the language through SET().
+// and changed by the language through SET(). Strings held here are owned by the table; the
+// terminal and console layers plug into the device settings through vl_setHooks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "../vm/item.h"
@@ -78,6 +80,8 @@ enum VlSetId : int {
 
 enum : int { VL_CASE_MIXED = 0, VL_CASE_LOWER = 1, VL_CASE_UPPER = 2 };
 
+struct VlSetListener;
+
 struct VlSet {
   bool exact, fixed;
   int decimals;
@@ -108,9 +112,9 @@ struct VlSet {
   int autOrder, autoShare;
   bool idleRepeat, trace;
   char traceFile[255];
-  int traceStack;
+  int traceStack;  // 0 none, 1 current, 2 all
   int fileCase, dirCase;
-  char dirSeparator;
+  char dirSeparator;  // '/' by default: we run on Linux
   int errorLoop;
   bool option109;
   int dbfLockScheme;
@@ -124,12 +128,49 @@ struct VlSet {
   bool errorLogAppend;
 
   // Derived and bookkeeping fields.
-  bool century;
-  int altHandle, extraHandle, printerHandle;
-  bool implicitPrinter;
+  bool century;  // the date format's first run of Y letters is longer than 3
+  int altHandle, extraHandle, printerHandle;  // -1 when closed
+  bool implicitPrinter;  // the printer is the built-in "PRN", nothing opened explicitly
+  char** pathList;       // the path setting split at ';' (empty pieces stay as empty entries)
+  uint32_t pathCount;
+  int cursorStyle;       // SET_CURSOR while no terminal answers for it
+  VlSetListener* listeners;
+  uint32_t listenerCount;
+  int listenerNext;      // handle the next listener gets
 };
 
 extern VlSet vl_set;
 
 void vl_setInitialise();
 void vl_setRelease();
+
+// The new-line value of SET_EOL, created from the console new line on first use.
+const VlItem* vl_setGetEol();
+
+// Listeners are called with (specifier, 0) before and (specifier, 1) after every SET call that
+// passes a new value, in registration order. Handles count from 1.
+using VlSetListenerFn = void (*)(int setId, int phase);
+int vl_setListenerAdd(VlSetListenerFn callback);
+bool vl_setListenerRemove(int handle);
+
+// Device hooks, installed by the console and terminal layers. A null hook means nothing answers
+// for it yet: the setting is then only stored (files stay closed, handles -1).
+struct VlSetHooks {
+  // Opens the alternate file (VL_SET_ALTFILE), the extra file (VL_SET_EXTRAFILE) or the printer
+  // (VL_SET_PRINTFILE) by the printer-and-file opener; defExt is ".txt" or ".prn". Returns the
+  // handle or -1; raises the open error itself unless `implicit` (the built-in "PRN").
+  int (*openFile)(int setId, const char* name, bool additive, const char* defExt, bool implicit);
+  // Closes what openFile opened: the alternate and extra files get an end-of-file byte 0x1A
+  // first, the printer prints a pending spool file.
+  void (*closeFile)(int setId, int handle);
+  // Parses `text` (null: none) into the colour table, then renders the table into out (64 bytes).
+  void (*color)(const char* text, char* out);
+  // Sets the cursor style when newStyle >= 0; returns the style before the call.
+  int (*cursor)(int newStyle);
+  // The type-ahead size changed: rebuild (empty) the keyboard buffer with that size.
+  void (*typeAhead)(int size);
+};
+extern VlSetHooks vl_setHooks;
+
+// Shared by the settings that take "ON"/"OFF" text: true when item holds a logical or such text.
+bool vl_setLogicalArg(const VlItem* item, bool* value);

@@ -522,24 +522,7 @@ char* vl_itemReSizeString(VlItem* item, size_t len) {
 }
 
 // ---- text forms ----
-char* vl_itemStr(const VlItem* number, const VlItem* width, const VlItem* decimals) {
-  if (!number || !VL_IS_NUMERIC(number)) return nullptr;
-  int w, d;
-  vl_itemGetNLen(number, &w, &d);
-  if (w > 90) w = 90;
-  if (vl_set.fixed) d = vl_set.decimals;
-  if (width && VL_IS_NUMERIC(width)) {
-    w = vl_itemGetNI(width);
-    if (w <= 0) w = 10;
-    d = 0;
-  }
-  if (decimals && VL_IS_NUMERIC(decimals)) {
-    d = vl_itemGetNI(decimals);
-    if (d < 0) d = 0;
-    if (d > 0 && width) w -= d + 1;
-  }
-  return vl_numToStr(number, w, d);
-}
+// vl_itemStr, the STR() conversion, lives with the number formatter (rtl/numconv.cpp).
 
 char* vl_itemString(const VlItem* item, size_t* len, bool* freeable) {
   *freeable = false;
@@ -554,8 +537,8 @@ char* vl_itemString(const VlItem* item, size_t* len, bool* freeable) {
     case VL_IT_INTEGER:
     case VL_IT_LONG:
     case VL_IT_DOUBLE: {
-      char* s = vl_itemStr(item, nullptr, nullptr);
-      *len = std::strlen(s);
+      char* s = vl_numStr(item, nullptr, nullptr, true, len);
+      if (!s) break;  // a width of 0: no text
       *freeable = true;
       return s;
     }

@@ -370,24 +370,7 @@ bool isAssociative(const VlItem* p) { return isObject(p) && std::strcmp(vl_clsNa
 }  // namespace
 
 // ---- string comparison ----
-int vl_itemStrCmp(const VlItem* a, const VlItem* b, bool forceExact) {
-  const unsigned char* pa = reinterpret_cast<const unsigned char*>(a->u.str.text);
-  const unsigned char* pb = reinterpret_cast<const unsigned char*>(b->u.str.text);
-  size_t i = a->n32, n = b->n32;
-  bool exactSet = vl_set.exact && !forceExact;
-  if (exactSet) {
-    while (i > 1 && pa[i - 1] == ' ') --i;
-    while (n > 1 && pb[n - 1] == ' ') --n;
-  }
-  size_t common = i < n ? i : n;
-  if (common > 0) {
-    int c = std::memcmp(pa, pb, common);
-    if (c != 0) return c < 0 ? -1 : 1;
-  }
-  if (!vl_set.exact && !forceExact && i >= n) return 0;
-  if (i == n) return 0;
-  return i < n ? -1 : 1;
-}
+// vl_itemStrCmp lives with the code pages (rtl/cdp.cpp): the collation of the current page.
 
 // ---- arithmetic ----
 void vl_opPlus() {

@@ -65,11 +65,10 @@ bool vl_regexMatch(const char*, size_t, const char*, size_t, bool, bool*) {
   missing("Regular expressions are", "REGEXFULL, REGEXFIND");
 }
 
-// National language: only English is known; the language module registry comes later.
+// National-language support beyond the language modules (message catalogues chosen by LANG or
+// LC_ALL): nothing is loaded yet.
 void vl_i18nInit(const char*) {}
 void vl_i18nRelease() {}
-void vl_langSelectInit(const char*) {}
-void vl_cdpReleaseAll() {}
 
 // The core function table: every core function registers with its own module for now.
 void vl_initSymbols() {}
