@@ -1,12 +1,21 @@
-// The internal array interface.
+// The internal array interface: the shared base, its holder bookkeeping, element access, and
+// the walking operations (fill, scan, eval, copy, clone, sort). The invariants are listed in
+// arrays.h. Walks that run user code (a scan or eval block, a sort block) re-read the base after
+// every call, because the block may resize the very array being walked.
 #include "arrays.h"
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 
+#include "../rtl/set.h"
 #include "errint.h"
 #include "gc.h"
+#include "operators.h"
 #include "stack.h"
+#include "vm.h"
+#include "vmcall.h"
 #include "xmem.h"
 
 namespace {
@@ -33,7 +42,12 @@ void growTo(VlArrayBase* base, uint32_t len) {
 
 void vl_arrayReleaseBlock(void* data) {
   auto* base = static_cast<VlArrayBase*>(data);
-  // Empty the base before clearing the elements: a cycle may lead back here.
+  if (base->classList) {
+    vl_xfree(base->classList);
+    base->classList = nullptr;
+  }
+  // Empty the base before clearing the elements: a cycle may lead back here, and finds an empty
+  // array (which is how a release already under way is recognised).
   VlItem* items = base->items;
   uint32_t len = base->len;
   base->items = nullptr;
@@ -41,13 +55,29 @@ void vl_arrayReleaseBlock(void* data) {
   base->capacity = 0;
   for (uint32_t i = 0; i < len; ++i) vl_itemClearInline(&items[i]);
   if (items) vl_xfree(items);
-  if (base->classList) {
-    vl_xfree(base->classList);
-    base->classList = nullptr;
-  }
 }
 
 void vl_arrayHold(VlArrayBase* base) { ++base->holders; }
+
+namespace {
+
+// Releasing an array clears its elements, which may release nested arrays in turn. Past this
+// depth the bases that reach 0 holders are queued and released by the outermost release, so a
+// long chain of nested arrays cannot overflow the host stack.
+constexpr uint32_t MAX_RELEASE_DEPTH = 256;
+uint32_t s_releaseDepth;
+VlArrayBase** s_deferred;
+size_t s_deferredCount;
+size_t s_deferredCapacity;
+
+void releaseNow(VlArrayBase* base) {
+  ++s_releaseDepth;
+  vl_arrayReleaseBlock(base);
+  vl_gcFree(base);
+  --s_releaseDepth;
+}
+
+}  // namespace
 
 void vl_arrayDrop(VlArrayBase* base, bool isElementRef) {
   if (base->holders == 0) {
@@ -56,9 +86,22 @@ void vl_arrayDrop(VlArrayBase* base, bool isElementRef) {
     std::snprintf(addr, sizeof addr, "%p", static_cast<void*>(base));
     vl_errInternal(9027, "Premature Array/Object Release detected %s", addr, nullptr);
   }
-  if (--base->holders == 0) {
-    vl_arrayReleaseBlock(base);
-    vl_gcFree(base);
+  if (--base->holders != 0) return;
+  if (s_releaseDepth >= MAX_RELEASE_DEPTH) {
+    if (s_deferredCount == s_deferredCapacity) {
+      s_deferredCapacity = s_deferredCapacity ? 2 * s_deferredCapacity : 256;
+      s_deferred = static_cast<VlArrayBase**>(s_deferred ? vl_xrealloc(s_deferred, s_deferredCapacity * sizeof(VlArrayBase*))
+                                                         : vl_xgrab(s_deferredCapacity * sizeof(VlArrayBase*)));
+    }
+    s_deferred[s_deferredCount++] = base;
+    return;
+  }
+  releaseNow(base);
+  if (s_releaseDepth == 0 && s_deferredCount) {
+    while (s_deferredCount) releaseNow(s_deferred[--s_deferredCount]);
+    vl_xfree(s_deferred);
+    s_deferred = nullptr;
+    s_deferredCapacity = 0;
   }
 }
 
@@ -280,3 +323,346 @@ double vl_arrayGetND(const VlItem* a, uint32_t i) { return vl_itemGetND(element(
 bool vl_arrayGetL(const VlItem* a, uint32_t i) { return vl_itemGetL(element(a, i)); }
 int32_t vl_arrayGetDL(const VlItem* a, uint32_t i) { return vl_itemGetDL(element(a, i)); }
 VlType vl_arrayGetType(const VlItem* a, uint32_t i) { return vl_itemType(element(a, i)); }
+char* vl_arrayGetC(const VlItem* a, uint32_t i) { return vl_itemGetC(element(a, i)); }
+size_t vl_arrayCopyC(const VlItem* a, uint32_t i, char* buffer, size_t n) { return vl_itemCopyC(element(a, i), buffer, n); }
+char* vl_arrayGetDS(const VlItem* a, uint32_t i, char* buffer9) { return vl_itemGetDS(element(a, i), buffer9); }
+long vl_arrayGetNL(const VlItem* a, uint32_t i) { return vl_itemGetNL(element(a, i)); }
+int64_t vl_arrayGetNInt(const VlItem* a, uint32_t i) { return vl_itemGetNInt(element(a, i)); }
+void* vl_arrayGetPtr(const VlItem* a, uint32_t i) { return vl_itemGetPtr(element(a, i)); }
+
+// ---- fill, scan, eval, copy ----
+bool vl_arrayFill(VlItem* array, const VlItem* value, uint32_t start, uint32_t count) {
+  VlArrayBase* b = baseOf(array);
+  if (!b) return false;
+  if (start == 0) start = 1;
+  if (start > b->len) return true;
+  if (count > b->len - start + 1) count = b->len - start + 1;
+  VlItem copy;
+  copy.type = VL_IT_NIL;
+  vl_itemCopy(&copy, value);  // value may be one of the elements being overwritten
+  for (uint32_t k = 0; k < count && start + k <= b->len; ++k) vl_arraySet(array, start + k, &copy);
+  vl_itemClear(&copy);
+  return true;
+}
+
+namespace {
+
+// The range [first, last] (1-based) of start/count for scan, eval and copy; false when empty.
+bool rangeOf(uint32_t len, const uint32_t* start, const uint32_t* count, uint32_t* first, uint32_t* last) {
+  uint32_t s = start && *start ? *start : 1;
+  if (s > len) return false;
+  uint32_t avail = len - s + 1;
+  uint32_t c = count ? (*count < avail ? *count : avail) : avail;
+  if (c == 0) return false;
+  *first = s;
+  *last = s + c - 1;
+  return true;
+}
+
+inline bool isNumberLike(const VlItem* p) {
+  return VL_IS_NUMERIC(p) || VL_IS_DATE(p) || (VL_IS_STRING(p) && p->n32 == 1);
+}
+
+inline bool userBreak() { return vl_vmActionRequest != 0; }
+
+}  // namespace
+
+uint32_t vl_arrayScan(const VlItem* array, const VlItem* value, const uint32_t* start, const uint32_t* count,
+                      bool exact, bool allowChar) {
+  VlArrayBase* b = baseOf(array);
+  uint32_t first, last;
+  if (!b || !value || !rangeOf(b->len, start, count, &first, &last)) return 0;
+  VlItem pos;
+  pos.type = VL_IT_NIL;
+  if (VL_IS_BLOCK(value)) {
+    // The block may resize the array: every step re-reads the base and stops at its end.
+    for (uint32_t i = first; i <= last && i <= b->len; ++i) {
+      vl_itemPutNI(&pos, static_cast<int32_t>(i));
+      const VlItem* r = vl_vmEvalBlockV(value, 2, vl_itemUnRef(&b->items[i - 1]), &pos);
+      if (userBreak()) return 0;
+      if (VL_IS_LOGICAL(r) && r->u.i32) return i;
+    }
+    return 0;
+  }
+  // No user code runs from here on: the element vector stays put.
+  const VlItem* items = b->items;
+  for (uint32_t i = first; i <= last; ++i) {
+    const VlItem* e = vl_itemUnRef(const_cast<VlItem*>(&items[i - 1]));
+    if (VL_IS_STRING(value)) {
+      if (VL_IS_STRING(e)) {
+        if (vl_itemStrCmp(e, value, exact) == 0) return i;
+      } else if (allowChar && value->n32 == 1 && (VL_IS_NUMERIC(e) || VL_IS_DATE(e))) {
+        if (vl_itemGetND(e) == static_cast<unsigned char>(value->u.str.text[0])) return i;
+      }
+    } else if (VL_IS_DATE(value)) {
+      if (VL_IS_DATE(e) && e->u.i32 == value->u.i32) return i;
+    } else if (VL_IS_NUMERIC(value)) {
+      if (VL_IS_NUMINT(value) && VL_IS_NUMINT(e)) {
+        if (vl_itemGetNLL(e) == vl_itemGetNLL(value)) return i;
+      } else if (VL_IS_NUMERIC(e) || VL_IS_DATE(e) || (allowChar && VL_IS_STRING(e) && e->n32 == 1)) {
+        if (vl_itemGetND(e) == vl_itemGetND(value)) return i;
+      }
+    } else if (VL_IS_LOGICAL(value)) {
+      if (VL_IS_LOGICAL(e) && (e->u.i32 != 0) == (value->u.i32 != 0)) return i;
+    } else if (VL_IS_NIL(value)) {
+      if (VL_IS_NIL(e)) return i;
+    } else if (VL_IS_ARRAY(value)) {
+      if (exact && VL_IS_ARRAY(e) && e->u.arr.base == value->u.arr.base) return i;
+    }
+  }
+  return 0;
+}
+
+bool vl_arrayEval(VlItem* array, const VlItem* block, const uint32_t* start, const uint32_t* count) {
+  VlArrayBase* b = baseOf(array);
+  if (!b || !block || !VL_IS_BLOCK(block)) return false;
+  uint32_t first, last;
+  if (!rangeOf(b->len, start, count, &first, &last)) return true;
+  VlItem pos;
+  pos.type = VL_IT_NIL;
+  for (uint32_t i = first; i <= last && i <= b->len; ++i) {
+    vl_itemPutNI(&pos, static_cast<int32_t>(i));
+    vl_vmEvalBlockV(block, 2, vl_itemUnRef(&b->items[i - 1]), &pos);
+    if (userBreak()) break;
+  }
+  return true;
+}
+
+bool vl_arrayCopy(const VlItem* source, VlItem* target, const uint32_t* start, const uint32_t* count,
+                  const uint32_t* targetStart) {
+  VlArrayBase* src = baseOf(source);
+  VlArrayBase* dst = baseOf(target);
+  if (!src || !dst) return false;
+  uint32_t first, last;
+  if (dst->len == 0 || !rangeOf(src->len, start, count, &first, &last)) return true;
+  uint32_t t = targetStart && *targetStart ? *targetStart : 1;
+  if (t > dst->len) t = dst->len;
+  uint32_t n = last - first + 1;
+  if (n > dst->len - t + 1) n = dst->len - t + 1;
+  for (uint32_t k = 0; k < n; ++k) {
+    VlItem* to = &dst->items[t - 1 + k];
+    const VlItem* from = &src->items[first - 1 + k];
+    if (to != from) vl_itemCopy(to, from);  // copying within one array may meet the same slot
+  }
+  return true;
+}
+
+// ---- clone ----
+// Iterative, so that deep nesting needs no host stack; one map from source base to clone for
+// the whole call makes shared sub-arrays and cycles come out shared in the clone as well.
+void vl_arrayCloneTo(VlItem* out, const VlItem* array) {
+  VlArrayBase* root = baseOf(array);
+  if (!root) {
+    vl_itemClear(out);
+    return;
+  }
+  std::unordered_map<VlArrayBase*, VlArrayBase*> clones;
+  std::vector<std::pair<VlArrayBase*, VlArrayBase*>> work;
+  auto newClone = [&](VlArrayBase* src, VlItem* slot) {
+    slot->type = VL_IT_NIL;
+    vl_arrayNew(slot, src->len);
+    VlArrayBase* c = slot->u.arr.base;
+    c->classH = src->classH;
+    clones.emplace(src, c);
+    work.emplace_back(src, c);
+  };
+  VlItem result;
+  result.type = VL_IT_NIL;
+  newClone(root, &result);
+  while (!work.empty()) {
+    auto [src, dst] = work.back();
+    work.pop_back();
+    for (uint32_t i = 0; i < src->len && i < dst->len; ++i) {
+      const VlItem* e = &src->items[i];
+      VlItem* d = &dst->items[i];
+      if (VL_IS_ARRAY(e) && e->u.arr.base->classH == 0) {
+        auto it = clones.find(e->u.arr.base);
+        if (it != clones.end()) {
+          vl_arrayHold(it->second);
+          d->type = VL_IT_ARRAY;
+          d->u.arr.base = it->second;
+        } else {
+          newClone(e->u.arr.base, d);
+        }
+      } else {
+        vl_itemCopy(d, e);
+      }
+    }
+  }
+  vl_itemForwardValue(out, &result);
+}
+
+VlItem* vl_arrayClone(const VlItem* array) {
+  VlItem* out = vl_itemNew(nullptr);
+  vl_arrayCloneTo(out, array);
+  return out;
+}
+
+// ---- sort ----
+namespace {
+
+int typeRank(const VlItem* p) {
+  if (VL_IS_ARRAY(p)) return 1;
+  if (VL_IS_BLOCK(p)) return 2;
+  if (VL_IS_STRING(p)) return 3;
+  if (VL_IS_LOGICAL(p)) return 4;
+  if (VL_IS_DATE(p)) return 5;
+  if (VL_IS_NUMERIC(p)) return 6;
+  return 7;
+}
+
+// The value of a number-like item (the caller has checked isNumberLike); inline because the
+// sort of numbers spends its time here.
+inline double numberOf(const VlItem* p) {
+  if (p->type & VL_IT_DOUBLE) return p->u.dbl;
+  if (p->type & VL_IT_LONG) return static_cast<double>(p->u.i64);
+  if (p->type & (VL_IT_INTEGER | VL_IT_DATE)) return p->u.i32;
+  return static_cast<unsigned char>(p->u.str.text[0]);
+}
+
+inline int64_t integerOf(const VlItem* p) { return (p->type & VL_IT_LONG) ? p->u.i64 : p->u.i32; }
+
+bool defaultBefore(const VlItem* x, const VlItem* y) {
+  if (VL_IS_NUMINT(x) && VL_IS_NUMINT(y)) return integerOf(x) < integerOf(y);
+  if (VL_IS_STRING(x) && VL_IS_STRING(y)) return vl_itemStrCmp(x, y, false) < 0;
+  if (isNumberLike(x) && isNumberLike(y)) return numberOf(x) < numberOf(y);
+  if (VL_IS_LOGICAL(x) && VL_IS_LOGICAL(y)) return !x->u.i32 && y->u.i32;
+  return typeRank(x) < typeRank(y);
+}
+
+struct Sorter {
+  VlItem* items;          // the range, 0-based
+  VlItem* pivot;          // where the pivot waits (a slot the collector can see when a block runs)
+  const VlItem* block;    // null: default order
+  bool stopped = false;   // an action request came from the block: finish without comparing
+
+  bool before(const VlItem* x, const VlItem* y) {
+    if (VL_IS_BYREF(x)) x = vl_itemUnRef(const_cast<VlItem*>(x));
+    if (VL_IS_BYREF(y)) y = vl_itemUnRef(const_cast<VlItem*>(y));
+    if (!block) return defaultBefore(x, y);
+    if (stopped) return false;
+    const VlItem* r = vl_vmEvalBlockV(block, 2, x, y);
+    if (userBreak()) {
+      stopped = true;
+      return false;
+    }
+    if (VL_IS_LOGICAL(r)) return r->u.i32 != 0;
+    return defaultBefore(x, y);
+  }
+
+  static void swap(VlItem* a, VlItem* b) {
+    VlItem t = *a;
+    *a = *b;
+    *b = t;
+  }
+
+  // Returns the pivot's final place. Indexes stay inside [lo, hi] whatever the order answers,
+  // so an inconsistent block gives some order but never a stray access.
+  uint32_t partition(uint32_t lo, uint32_t hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    *pivot = items[mid];
+    items[mid] = items[lo];
+    items[lo].type = VL_IT_NIL;  // lo's value moved to mid; the slot is refilled below
+    uint32_t i = lo, j = hi;
+    for (;;) {
+      ++i;
+      while (i < j && before(&items[i], pivot)) ++i;
+      while (j >= i && before(pivot, &items[j])) --j;
+      if (i < j) {
+        swap(&items[i], &items[j]);
+        --j;
+        continue;
+      }
+      break;
+    }
+    if (j != lo) {
+      items[lo] = items[j];
+    }
+    items[j] = *pivot;
+    pivot->type = VL_IT_NIL;
+    return j;
+  }
+
+  void siftDown(uint32_t lo, uint32_t root, uint32_t n) {
+    for (;;) {
+      uint32_t child = 2 * root + 1;
+      if (child >= n) return;
+      if (child + 1 < n && before(&items[lo + child], &items[lo + child + 1])) ++child;
+      if (!before(&items[lo + root], &items[lo + child])) return;
+      swap(&items[lo + root], &items[lo + child]);
+      root = child;
+    }
+  }
+
+  // The fallback when partitions keep coming out lopsided: O(n log n) whatever the input.
+  void heapSort(uint32_t lo, uint32_t hi) {
+    uint32_t n = hi - lo + 1;
+    for (uint32_t k = n / 2; k-- > 0;) siftDown(lo, k, n);
+    for (uint32_t end = n - 1; end > 0; --end) {
+      swap(&items[lo], &items[lo + end]);
+      siftDown(lo, 0, end);
+    }
+  }
+
+  void sort(uint32_t lo, uint32_t hi, int budget) {
+    while (lo < hi && !stopped) {
+      if (budget-- <= 0) {
+        heapSort(lo, hi);
+        return;
+      }
+      uint32_t j = partition(lo, hi);
+      // Recurse into the smaller side, loop over the larger: the depth stays logarithmic.
+      if (j - lo < hi - j) {
+        if (j > lo) sort(lo, j - 1, budget);
+        lo = j + 1;
+      } else {
+        if (j < hi) sort(j + 1, hi, budget);
+        if (j == 0) return;
+        hi = j - 1;
+      }
+    }
+  }
+};
+
+int depthBudget(uint32_t n) {
+  int log2 = 0;
+  while (n >>= 1) ++log2;
+  return 2 * log2 + 4;
+}
+
+}  // namespace
+
+bool vl_arraySort(VlItem* array, const uint32_t* start, const uint32_t* count, const VlItem* block) {
+  VlArrayBase* b = baseOf(array);
+  if (!b) return false;
+  uint32_t s = start && *start ? *start : 1;
+  if (s > b->len) return true;
+  uint32_t avail = b->len - s + 1;
+  uint32_t n = count && *count ? (*count < avail ? *count : avail) : avail;
+  if (n < 2) return true;
+  if (block && !VL_IS_BLOCK(block)) block = nullptr;
+
+  if (!block) {
+    // No user code can run: sort the elements where they are.
+    VlItem pivot;
+    pivot.type = VL_IT_NIL;
+    Sorter sorter{b->items + (s - 1), &pivot, nullptr};
+    sorter.sort(0, n - 1, depthBudget(n));
+    return true;
+  }
+
+  // A block may resize the array, or run the collector: sort a snapshot held in an array on the
+  // evaluation stack (its last slot keeps the pivot), then write back what still fits.
+  VlItem* snapshot = vl_stackAllocItem();
+  vl_arrayNew(snapshot, n + 1);
+  VlArrayBase* t = snapshot->u.arr.base;
+  for (uint32_t k = 0; k < n; ++k) vl_itemCopy(&t->items[k], &b->items[s - 1 + k]);
+  Sorter sorter{t->items, &t->items[n], block};
+  sorter.sort(0, n - 1, depthBudget(n));
+  for (uint32_t k = 0; k < n && s + k <= b->len; ++k) {
+    VlItem* slot = &b->items[s - 1 + k];
+    vl_itemForwardValue(slot, &t->items[k]);
+  }
+  vl_stackPop();
+  return true;
+}

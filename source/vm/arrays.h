@@ -38,6 +38,19 @@ VlItem* vl_arrayGetItemPtr(const VlItem* array, uint32_t index);
 bool vl_arrayGetRef(VlItem* item, uint32_t index, VlItem* out);
 bool vl_arrayLast(const VlItem* array, VlItem* out);
 bool vl_arrayRelease(VlItem* item);
+// Fill takes plain start (at least 1) and count. Scan, eval, copy and sort take optional start
+// and count: null or 0 start means element 1; null count means all the rest; count 0 means no
+// element (scan, eval, copy) or all the rest (sort).
+bool vl_arrayFill(VlItem* array, const VlItem* value, uint32_t start, uint32_t count);
+uint32_t vl_arrayScan(const VlItem* array, const VlItem* value, const uint32_t* start, const uint32_t* count,
+                      bool exact, bool allowChar);  // position of the first match, 0 for none
+bool vl_arrayEval(VlItem* array, const VlItem* block, const uint32_t* start, const uint32_t* count);
+bool vl_arrayCopy(const VlItem* source, VlItem* target, const uint32_t* start, const uint32_t* count,
+                  const uint32_t* targetStart);
+VlItem* vl_arrayClone(const VlItem* array);  // new free-standing item (NIL for a non-array)
+void vl_arrayCloneTo(VlItem* out, const VlItem* array);
+bool vl_arraySort(VlItem* array, const uint32_t* start, const uint32_t* count, const VlItem* block);
+
 VlItem* vl_arrayFromStack(uint16_t count);  // new free-standing item
 VlItem* vl_arrayFromParams(int32_t frameOffset);
 
@@ -50,6 +63,12 @@ double vl_arrayGetND(const VlItem* array, uint32_t index);
 bool vl_arrayGetL(const VlItem* array, uint32_t index);
 int32_t vl_arrayGetDL(const VlItem* array, uint32_t index);
 VlType vl_arrayGetType(const VlItem* array, uint32_t index);
+char* vl_arrayGetC(const VlItem* array, uint32_t index);  // private copy (vl_xfree) or null
+size_t vl_arrayCopyC(const VlItem* array, uint32_t index, char* buffer, size_t n);
+char* vl_arrayGetDS(const VlItem* array, uint32_t index, char* buffer9);
+long vl_arrayGetNL(const VlItem* array, uint32_t index);
+int64_t vl_arrayGetNInt(const VlItem* array, uint32_t index);
+void* vl_arrayGetPtr(const VlItem* array, uint32_t index);
 
 // Holder bookkeeping used by item copy and clear.
 void vl_arrayHold(VlArrayBase* base);

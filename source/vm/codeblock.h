@@ -27,6 +27,7 @@ void vl_codeblockHold(VlCodeblock* cb);
 void vl_codeblockDrop(VlCodeblock* cb);
 void vl_codeblockReleaseBlock(void* cb);  // the collector's release routine
 void vl_codeblockMark(VlCodeblock* cb);   // marks detached locals and the held object
+void vl_codeblockDelete(VlItem* block);   // clears a codeblock item (releasing the block at 0)
 
 // MAKEBLOCK2 / MAKEBLOCK1: a new block over `code` (codeLength bytes inside the module's p-code),
 // detaching the listed locals of the current frame (1-based local numbers, `localCount` of them
@@ -35,9 +36,10 @@ void vl_codeblockNew(VlItem* out, const uint8_t* code, uint32_t codeLength, uint
                      const uint8_t* localNumbers, uint16_t localCount, VlSymbol* symbols, VlItem** globals);
 // RTBLOCK: copies the code into an owned buffer; no locals, symbols or object.
 void vl_codeblockMacroNew(VlItem* out, const uint8_t* code, uint32_t codeLength, uint16_t params);
-// Detached local -index (index < 0) of the block that is self of the current frame.
+// Detached local -index (index < 0) of the block: the vector entry, a memory-variable
+// reference to the shared value (follow it with vl_itemUnRef).
 VlItem* vl_codeblockGetVar(VlItem* block, int index);
-// A reference item to that detached local.
+// A reference item to that detached local (it holds the value on its own).
 void vl_codeblockGetRef(VlItem* out, VlItem* block, int index);
 
 // The function behind __EVAL: evaluates the codeblock that is self of the current frame.

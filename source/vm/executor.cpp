@@ -398,17 +398,8 @@ VlItem* staticItem(const uint8_t* code, const uint8_t* pc, uint32_t n) {
   return vl_arrayGetItemPtr(statics, static_cast<uint32_t>(index));
 }
 
-void staticCount(VlSymbol* sym, uint16_t count) {
-  VlItem* statics = vl_staticsArray();
-  uint32_t base = 0;
-  if (VL_IS_ARRAY(statics)) {
-    base = vl_arrayLen(statics);
-    vl_arraySize(statics, base + count);
-  } else {
-    vl_arrayNew(statics, count);
-  }
-  sym->value.staticsBase = static_cast<intptr_t>(base);
-}
+// The statics layer reserves the module's slice and keeps the symbol's entry point aside.
+void staticCount(VlSymbol* sym, uint16_t count) { vl_staticsReserve(sym, count); }
 
 // DIMARRAY: nested arrays of the given dimensions (NIL for a non-numeric one, an error for a
 // negative one).

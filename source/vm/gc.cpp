@@ -1,4 +1,5 @@
-// The garbage collector.
+// The garbage collector: mark from the roots, sweep the ordinary list, flip the colour. The
+// invariants are listed in gc.h.
 #include "gc.h"
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "arrays.h"
 #include "codeblock.h"
 #include "errint.h"
+#include "extend.h"
 #include "hashes.h"
 #include "item.h"
 #include "memvars.h"
@@ -33,6 +35,7 @@ GcBlock* s_ordinary;
 GcBlock* s_held;
 uint16_t s_colour = COLOUR;
 uint32_t s_allocs;
+size_t s_blocks;  // blocks on both lists
 bool s_running;
 bool s_finalRelease;
 
@@ -42,6 +45,11 @@ int s_rootCount;
 
 inline GcBlock* header(const void* data) { return reinterpret_cast<GcBlock*>(const_cast<char*>(static_cast<const char*>(data)) - sizeof(GcBlock)); }
 inline void* dataOf(GcBlock* b) { return reinterpret_cast<char*>(b) + sizeof(GcBlock); }
+
+// The colour a block gets when it joins the ordinary list. Blocks made while a collection runs
+// (by release routines) take the marked colour, so that after the colour flip they count as
+// unmarked like every other survivor and their contents are scanned next time.
+inline uint16_t joinColour() { return s_running ? static_cast<uint16_t>(s_colour ^ COLOUR) : s_colour; }
 
 void link(GcBlock** list, GcBlock* b) {
   if (*list) {
@@ -97,6 +105,7 @@ void vl_gcInit() {
   s_ordinary = s_held = nullptr;
   s_colour = COLOUR;
   s_allocs = 0;
+  s_blocks = 0;
   s_running = s_finalRelease = false;
 }
 
@@ -105,10 +114,11 @@ void* vl_gcAllocMark(size_t size, VlGcReleaseFn release, VlGcMarkFn mark) {
   b->release = release;
   b->mark = mark;
   b->locks = 0;
-  b->flags = s_colour;
+  b->flags = joinColour();
   b->pad = 0;
   link(&s_ordinary, b);
   ++s_allocs;
+  ++s_blocks;
   return dataOf(b);
 }
 
@@ -125,11 +135,13 @@ void vl_gcFree(void* data) {
     unlink(&s_ordinary, b);
     if (s_allocs) --s_allocs;
   }
+  --s_blocks;
   vl_xfree(b);
 }
 
 void vl_gcLock(void* data) {
   GcBlock* b = header(data);
+  if (b->flags & DOOMED) return;  // being swept: it is on no list any more
   if (b->locks++ == 0) {
     unlink(&s_ordinary, b);
     link(&s_held, b);
@@ -138,9 +150,10 @@ void vl_gcLock(void* data) {
 
 void vl_gcUnlock(void* data) {
   GcBlock* b = header(data);
+  if (b->flags & DOOMED) return;
   if (b->locks && --b->locks == 0) {
     unlink(&s_held, b);
-    b->flags = static_cast<uint16_t>((b->flags & ~COLOUR) | s_colour);
+    b->flags = static_cast<uint16_t>((b->flags & ~COLOUR) | joinColour());
     link(&s_ordinary, b);
   }
 }
@@ -169,61 +182,103 @@ bool vl_gcMarkBlock(void* data) {
 
 bool vl_gcIsMarked(const void* data) { return (header(data)->flags & COLOUR) != s_colour; }
 
-void vl_gcItemRef(const VlItem* item) {
-  // Loops instead of recursing where the last thing to mark is one more item.
-  for (;;) {
-    if (VL_IS_BYREF(item)) {
-      if (item->n16 == VL_REF_ARRAY) {
-        VlItem tmp;
-        tmp.type = VL_IT_ARRAY;
-        tmp.u.arr.base = static_cast<VlArrayBase*>(item->u.ref.ptr);
-        vl_gcItemRef(&tmp);
-        return;
-      }
-      if (item->n16 == VL_REF_BLOCKLOCAL || item->n16 == VL_REF_MEMVAR || item->n16 == VL_REF_LOCAL ||
-          item->n16 == VL_REF_GLOBAL) {
-        // Local and global slots are roots of their own; a memory variable's value is marked
-        // through the value table, a detached local through its codeblock.
-        const VlItem* target = vl_itemUnRef(const_cast<VlItem*>(item));
-        if (target == item || VL_IS_BYREF(target)) return;
-        item = target;
-        continue;
-      }
-      return;
-    }
-    if (VL_IS_ARRAY(item)) {
-      VlArrayBase* base = item->u.arr.base;
-      if (!vl_gcMarkBlock(base)) return;
+bool vl_gcIsDoomed(const void* data) { return (header(data)->flags & DOOMED) != 0; }
+
+namespace {
+
+// Marking recurses through nested values; past this depth the containers still to scan are
+// queued instead, so a deeply nested structure cannot overflow the host stack.
+constexpr uint32_t MAX_MARK_DEPTH = 1000;
+uint32_t s_depth;
+
+struct Pending {
+  VlType kind;  // VL_IT_ARRAY, VL_IT_HASH, VL_IT_BLOCK or VL_IT_POINTER
+  void* data;
+};
+Pending* s_pending;
+size_t s_pendingCount;
+size_t s_pendingCapacity;
+
+void scanContents(VlType kind, void* data) {
+  ++s_depth;
+  switch (kind) {
+    case VL_IT_ARRAY: {
+      auto* base = static_cast<VlArrayBase*>(data);
       for (uint32_t i = 0; i < base->len; ++i)
         if (base->items[i].type & VL_IT_GCITEM) vl_gcItemRef(&base->items[i]);
-      return;
+      break;
     }
-    if (VL_IS_HASH(item)) {
-      if (!vl_gcMarkBlock(item->u.hash.base)) return;
-      vl_hashMark(item->u.hash.base);
-      return;
+    case VL_IT_HASH: vl_hashMark(static_cast<VlHashBase*>(data)); break;
+    case VL_IT_BLOCK: vl_codeblockMark(static_cast<VlCodeblock*>(data)); break;
+    default: {
+      GcBlock* b = header(data);
+      if (b->mark) b->mark(data);
+      break;
     }
-    if (VL_IS_BLOCK(item)) {
-      VlCodeblock* cb = item->u.blk.base;
-      if (!vl_gcMarkBlock(cb)) return;
-      vl_codeblockMark(cb);
-      return;
-    }
-    if (VL_IS_POINTER(item)) {
-      if (item->n32 && item->u.ptr) {
-        GcBlock* b = header(item->u.ptr);
-        if (vl_gcMarkBlock(item->u.ptr) && b->mark) b->mark(item->u.ptr);
-      }
-      return;
-    }
+  }
+  --s_depth;
+}
+
+// Called for a block that was just marked: scans it now, or queues it when nested too deep.
+void visit(VlType kind, void* data) {
+  if (s_depth < MAX_MARK_DEPTH) {
+    scanContents(kind, data);
     return;
   }
+  if (s_pendingCount == s_pendingCapacity) {
+    s_pendingCapacity = s_pendingCapacity ? s_pendingCapacity * 2 : 256;
+    s_pending = static_cast<Pending*>(s_pending ? vl_xrealloc(s_pending, s_pendingCapacity * sizeof(Pending))
+                                                : vl_xgrab(s_pendingCapacity * sizeof(Pending)));
+  }
+  s_pending[s_pendingCount++] = {kind, data};
+}
+
+void drainPending() {
+  while (s_pendingCount) {
+    Pending p = s_pending[--s_pendingCount];
+    scanContents(p.kind, p.data);
+  }
+}
+
+}  // namespace
+
+void vl_gcItemRef(const VlItem* item) {
+  // References are followed one step at a time, so that a reference reached through a memory
+  // variable (a by-reference parameter, a detached local) still marks the array it points into.
+  // A chain of references is short; the bound only stops a damaged one from looping.
+  for (int hops = 0; VL_IS_BYREF(item) && hops < 64; ++hops) {
+    if (!VL_IS_MEMVAR(item) && item->n16 == VL_REF_ARRAY) {
+      auto* base = static_cast<VlArrayBase*>(item->u.ref.ptr);
+      if (vl_gcMarkBlock(base)) visit(VL_IT_ARRAY, base);
+      item = nullptr;
+      break;
+    }
+    const VlItem* target = vl_itemUnRefOnce(const_cast<VlItem*>(item));
+    if (target == item || !(target->type & VL_IT_GCITEM)) {
+      item = nullptr;
+      break;
+    }
+    item = target;
+  }
+  if (!item || VL_IS_BYREF(item)) {
+    // nothing more to mark
+  } else if (VL_IS_ARRAY(item)) {
+    if (vl_gcMarkBlock(item->u.arr.base)) visit(VL_IT_ARRAY, item->u.arr.base);
+  } else if (VL_IS_HASH(item)) {
+    if (vl_gcMarkBlock(item->u.hash.base)) visit(VL_IT_HASH, item->u.hash.base);
+  } else if (VL_IS_BLOCK(item)) {
+    if (vl_gcMarkBlock(item->u.blk.base)) visit(VL_IT_BLOCK, item->u.blk.base);
+  } else if (VL_IS_POINTER(item)) {
+    if (item->n32 && item->u.ptr && vl_gcMarkBlock(item->u.ptr)) visit(VL_IT_POINTER, item->u.ptr);
+  }
+  if (s_depth == 0) drainPending();
 }
 
 void vl_gcRegisterRoots(VlGcRootFn fn) {
   for (int i = 0; i < s_rootCount; ++i)
     if (s_roots[i] == fn) return;
   if (s_rootCount < MAX_ROOTS) s_roots[s_rootCount++] = fn;
+  else vl_errInternal(9000, "Too many collector root providers", nullptr, nullptr);
 }
 
 void vl_gcCollect(bool forced) {
@@ -241,32 +296,48 @@ void vl_gcCollect(bool forced) {
   }
   for (int i = 0; i < s_rootCount; ++i) s_roots[i]();
   markHeld();
+  drainPending();
+  if (s_pending) {
+    vl_xfree(s_pending);
+    s_pending = nullptr;
+    s_pendingCapacity = 0;
+  }
 
-  // Sweep in two passes so that release routines may free (or try to free) other doomed blocks.
+  // Sweep. One walk over the ordinary list moves the unmarked blocks, flagged doomed, to a list
+  // of their own, so the survivors are walked once. Then every doomed block's release routine
+  // runs (frees requested meanwhile for doomed blocks are ignored, and a routine may still look
+  // at another doomed block), and only then are the doomed blocks freed.
+  GcBlock* doomed = nullptr;
   if (GcBlock* first = s_ordinary) {
-    GcBlock* b = first;
-    do {
-      if ((b->flags & COLOUR) == s_colour) b->flags |= DOOMED;
-      b = b->next;
-    } while (b != first);
-    b = first;
-    do {
-      if (b->flags & DOOMED) b->release(dataOf(b));
-      b = b->next;
-    } while (b != first);
-    // Free the doomed blocks; release routines above never unlink doomed blocks.
-    b = s_ordinary;
-    GcBlock* end = b->prev;
-    for (;;) {
+    first->prev->next = nullptr;  // walk it as a linear list
+    GcBlock* head = nullptr;
+    GcBlock* tail = nullptr;
+    for (GcBlock* b = first; b;) {
       GcBlock* next = b->next;
-      bool last = b == end;
-      if (b->flags & DOOMED) {
-        unlink(&s_ordinary, b);
-        vl_xfree(b);
+      if ((b->flags & COLOUR) == s_colour) {
+        b->flags |= DOOMED;
+        b->next = doomed;
+        doomed = b;
+      } else {
+        b->prev = tail;
+        if (tail) tail->next = b;
+        else head = b;
+        tail = b;
       }
-      if (last || !s_ordinary) break;
       b = next;
     }
+    if (head) {
+      head->prev = tail;
+      tail->next = head;
+    }
+    s_ordinary = head;
+  }
+  for (GcBlock* b = doomed; b; b = b->next) b->release(dataOf(b));
+  while (doomed) {
+    GcBlock* next = doomed->next;
+    --s_blocks;
+    vl_xfree(doomed);
+    doomed = next;
   }
   s_colour ^= COLOUR;
   s_running = false;
@@ -292,9 +363,20 @@ void vl_gcReleaseAll() {
     }
   }
   s_allocs = 0;
+  s_blocks = 0;
   s_running = false;
   s_finalRelease = false;
 }
 
 uint32_t vl_gcAllocCount() { return s_allocs; }
+size_t vl_gcBlockCount() { return s_blocks; }
 bool vl_gcIsReleasingAll() { return s_finalRelease; }
+
+// VL_GCALL([lForce]): runs a collection; forced unless .F. is passed, in which case it runs only
+// after enough allocations (the rule of idle-time requests).
+VL_FUNC(VL_GCALL) {
+  const VlItem* force = vl_param(1, VL_IT_LOGICAL);
+  vl_gcCollect(force ? vl_itemGetL(force) : true);
+}
+
+VL_NATIVE_MODULE(gc, VL_FUNCENTRY(VL_GCALL));

@@ -29,10 +29,12 @@ void vl_gcItemRef(const VlItem* item);
 // Marks one block; true when it was unmarked before (the caller then marks what it refers to).
 bool vl_gcMarkBlock(void* data);
 bool vl_gcIsMarked(const void* data);
+bool vl_gcIsDoomed(const void* data);  // swept by the running collection
 void vl_gcCollect(bool forced);
 void vl_gcReleaseAll();
 void vl_gcInit();
 uint32_t vl_gcAllocCount();
+size_t vl_gcBlockCount();  // blocks alive on both lists
 bool vl_gcIsReleasingAll();
 
 // A root provider marks items the collector cannot see otherwise (memory variables, statics,

@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "../rtl/console.h"
+#include "../rtl/regex.h"
 #include "../rtl/set.h"
 #include "../rtl/version.h"
 #include "arrays.h"
@@ -264,6 +265,7 @@ int vl_vmQuit() {
   vl_conRelease();
   vl_setRelease();
   vl_cdpReleaseAll();
+  vl_regexRelease();
   vl_gcCollect(true);
   vl_memvarExit();
   vl_stackFree();

@@ -1,5 +1,5 @@
 // libFuzzer target: arbitrary bytes compiled as a source file and as a macro expression. Either
-// compiles or reports errors; nothing may crash, hang or leak. Built only with clang (VL_FUZZ).
+// compiles or reports errors; nothing may crash, hang or leak (cmake --preset fuzz).
 #include <cstddef>
 #include <cstdint>
 #include <map>
