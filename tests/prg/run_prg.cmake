@@ -2,7 +2,8 @@
 # files beside it: NAME.out (standard output, required), NAME.err (standard error, optional),
 # NAME.exit (exit code, default 0), NAME.args (arguments, one per line, optional).
 # Line ends are compared as line feeds; paths of the test directory are left out of messages.
-# A program stopped because a subsystem of the run-time is not built yet counts as skipped.
+# A test that fails while the run-time lacks a subsystem, or one of the functions every program
+# needs, counts as skipped, with the reason.
 #
 #   cmake -DVELLUM=... -DPRG=.../NAME.prg -DWORKDIR=... -P run_prg.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -26,44 +27,68 @@ execute_process(COMMAND ${VELLUM} ${PRG} ${args}
   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc
   TIMEOUT 60)
 
-# A subsystem the run-time does not have yet stops the program with an internal error that says
-# so; the test is then reported as skipped (not passed) with the reason.
-if(err MATCHES "Unrecoverable error 9000: ([^\n]* not available yet: [^\n]*)")
-  message("SKIPPED: ${CMAKE_MATCH_1}")
-  return()
-endif()
-
 string(REPLACE "\r\n" "\n" out "${out}")
 string(REPLACE "\r\n" "\n" err "${err}")
 string(REPLACE "${dir}/" "" err "${err}")
 
-set(failed FALSE)
+set(report "")
 function(compare what actual expected_file)
   file(READ ${expected_file} expected)
   if(NOT actual STREQUAL expected)
     set(actual_file ${WORKDIR}/${name}.${what}.actual)
     file(WRITE ${actual_file} "${actual}")
-    message("--- ${name}: ${what} differs from ${expected_file}")
+    set(text "--- ${name}: ${what} differs from ${expected_file}\n")
     find_program(DIFF diff)
     if(DIFF)
-      execute_process(COMMAND ${DIFF} -u ${expected_file} ${actual_file})
+      execute_process(COMMAND ${DIFF} -u ${expected_file} ${actual_file} OUTPUT_VARIABLE d)
+      string(APPEND text "${d}")
     else()
-      message("expected:\n${expected}\nactual:\n${actual}")
+      string(APPEND text "expected:\n${expected}\nactual:\n${actual}\n")
     endif()
-    set(failed TRUE PARENT_SCOPE)
+    set(report "${report}${text}" PARENT_SCOPE)
   endif()
 endfunction()
 
 compare(out "${out}" ${dir}/${name}.out)
 if(EXISTS ${dir}/${name}.err)
   compare(err "${err}" ${dir}/${name}.err)
-elseif(NOT err STREQUAL "")
-  message("--- ${name}: standard error:\n${err}")
 endif()
 if(NOT rc STREQUAL expected_exit)
-  message("--- ${name}: exit code ${rc}, expected ${expected_exit}")
-  set(failed TRUE)
+  string(APPEND report "--- ${name}: exit code ${rc}, expected ${expected_exit}\n")
 endif()
-if(failed)
-  message(FATAL_ERROR "${name}.prg failed")
+if(report STREQUAL "")
+  return()
 endif()
+
+# It failed: because the run-time is not complete yet, or for real?
+if(err MATCHES "Unrecoverable error 9000: ([^\n]* not available yet: [^\n]*)")
+  message("SKIPPED: ${CMAKE_MATCH_1}")
+  return()
+endif()
+# The programs print with QOUT and QQOUT, and the default error handler reports through CSTR.
+file(WRITE ${WORKDIR}/_probe.prg [=[
+LOCAL cMissing := "", cName, nHandle
+FOR EACH cName IN {"QOUT", "QQOUT", "CSTR"}
+   IF VALTYPE(VL_FUNCPTR(cName)) == "N"
+      cMissing += " " + cName
+   ENDIF
+NEXT
+nHandle := FCREATE("_missing.txt")
+FWRITE(nHandle, cMissing)
+FCLOSE(nHandle)
+]=])
+execute_process(COMMAND ${VELLUM} _probe.prg WORKING_DIRECTORY ${WORKDIR}
+  OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+if(EXISTS ${WORKDIR}/_missing.txt)
+  file(READ ${WORKDIR}/_missing.txt missing)
+  if(NOT missing STREQUAL "")
+    message("SKIPPED: the run-time has no function${missing} yet")
+    return()
+  endif()
+endif()
+
+message("${report}")
+if(NOT err STREQUAL "" AND NOT EXISTS ${dir}/${name}.err)
+  message("--- ${name}: standard error:\n${err}")
+endif()
+message(FATAL_ERROR "${name}.prg failed")

@@ -1,2 +1,0 @@
-// ERRORLEVEL() sets the exit code of the program.
-ERRORLEVEL(3)
