@@ -4,10 +4,10 @@
 set -eu
 
 required=(cmake ninja-build g++ make pkg-config libgtest-dev libpcre2-dev libncurses-dev ccache)
-# Used by tests that compare with a third-party reader or drive a real terminal, and by the
-# benchmarks (Lua 5.4 for comparison); what needs them is skipped with a message when they are
-# missing, but `make test` installs them when it can.
-optional=(python3-dbf tmux lua5.4)
+# Used by tests that compare with a third-party reader, drive a real terminal or print through
+# print queues, and by the benchmarks (Lua 5.4 for comparison); what needs them is skipped with a
+# message when they are missing, but `make test` installs them when it can.
+optional=(python3-dbf tmux cups-daemon cups-client lua5.4)
 
 missing_of() {
   local out=()

@@ -74,37 +74,24 @@ void bind(int32_t key, const VlItem* action, const VlItem* condition, VlItem* pr
   *tail = n;
 }
 
-// The help block {|p, l, v| __XHELP(p, l, v)} as run-time p-code: the symbol is addressed by
-// its dynamic symbol, as in macro-compiled code, so the block needs no module symbol table.
-void makeHelpBlock(VlItem* out) {
-  VlDynSym* xhelp = vl_dynsymGet("__XHELP");
-  uint8_t code[32];
-  size_t n = 0;
-  code[n++] = VL_P_RTSYMBOL;
-  std::memcpy(code + n, &xhelp, sizeof xhelp);
-  n += sizeof xhelp;
-  code[n++] = VL_P_PUTNIL;
-  for (uint8_t i = 1; i <= 3; ++i) {
-    code[n++] = VL_P_LOADLOCAL1;
-    code[n++] = i;
-  }
-  code[n++] = VL_P_CALLF1;
-  code[n++] = 3;
-  code[n++] = VL_P_BLOCKEXIT;
+// The help block {|p, l, v| __XHELP(p, l, v)}: p-code with a symbol table of its own, as a
+// compiled module would have it.
+VlSymbol s_helpSymbols[] = {{"__XHELP", VL_FS_PUBLIC, {nullptr}, nullptr}};
+VlNativeModule s_helpModule("source/rtl/setkey_help.prg", s_helpSymbols, 1);
+const uint8_t s_helpCode[] = {VL_P_PUTSYM1,    0, VL_P_PUTNIL, VL_P_LOADLOCAL1, 1, VL_P_LOADLOCAL1, 2,
+                              VL_P_LOADLOCAL1, 3, VL_P_CALLF1, 3,               VL_P_BLOCKEXIT};
 
-  // The same base RTBLOCK builds: an owned copy of the code, no locals, symbols or object.
+void makeHelpBlock(VlItem* out) {
   auto* cb = static_cast<VlCodeblock*>(vl_gcAlloc(sizeof(VlCodeblock), vl_codeblockReleaseBlock));
-  auto* copy = static_cast<uint8_t*>(vl_xgrab(n));
-  std::memcpy(copy, code, n);
   cb->procname = "__SETHELPK";
   cb->line = 0;
   cb->localCount = 0;
   cb->holders = 1;
-  cb->pcode = copy;
-  cb->codeLength = static_cast<uint32_t>(n);
-  cb->ownsCode = true;
+  cb->pcode = s_helpCode;
+  cb->codeLength = sizeof s_helpCode;
+  cb->ownsCode = false;
   cb->locals = nullptr;
-  cb->symbols = nullptr;
+  cb->symbols = s_helpSymbols;
   cb->globals = nullptr;
   cb->object = nullptr;
   vl_itemClear(out);

@@ -1,28 +1,14 @@
 // Entry points of subsystems that are not built yet. Start-up, the quit sequence and the
 // executor call them where those subsystems will hook in; each one moves to its subsystem when
 // that is built. None of them may pretend to do work: they either report a state that is true
-// while the subsystem is missing (nothing to release, no key pressed) or stop the process with an
-// internal error that names what is missing.
-#include "errint.h"
+// while the subsystem is missing (nothing to release) or stop the process with an internal error
+// that names what is missing.
 #include "executor.h"
 #include "polling.h"
 #include "subsys.h"
 
-namespace {
-[[noreturn]] void missing(const char* subsystem, const char* what) {
-  vl_errInternal(9000, "%s not available yet: %s", subsystem, what);
-}
-}  // namespace
-
-// Terminal and keyboard: nothing is open yet, no key can be pressed.
-void vl_idleRelease() {}
-void vl_backgroundRelease() {}
-void vl_inkeyReleaseFilters() {}
-int vl_gt_ReadKey(int) { return 0; }
-void vl_inkeyPut(int) { missing("The keyboard buffer is", "vl_inkeyPut()"); }
 // No background task can be registered yet.
 void vl_backgroundRun() {}
-
 
 // National-language support beyond the language modules (message catalogues chosen by LANG or
 // LC_ALL): nothing is loaded yet.

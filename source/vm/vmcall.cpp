@@ -126,6 +126,8 @@ void vl_vmDo(uint16_t n) {
     vl_vmSend(n);
     return;
   }
+  // A function that sets nothing returns NIL, whoever calls it.
+  vl_itemClearInline(&vl_stack.ret);
   Frame f = openFrame(n, "vl_vmDo()");
   VlSymbol* sym = (*vl_stack.base)->u.sym.sym;
   if (VlSymbol* fsym = vl_symbolFunction(sym)) {

@@ -174,7 +174,8 @@ void vl_vmRequestCancel() {
   vl_procInfo(0, &info);
   std::snprintf(line, sizeof line, "Cancelled at: %s (%i)", info.name, info.line);
   errOutLine(line);
-  for (int level = 1; vl_procInfo(level, &info) && info.name[0]; ++level) {
+  // With no procedure running (the stack is empty) every level reads as "vl_vmQuit": stop.
+  for (int level = 1; vl_stackFrameOffset(level) >= 0 && vl_procInfo(level, &info) && info.name[0]; ++level) {
     std::snprintf(line, sizeof line, "%s (%u)", info.name, static_cast<unsigned>(info.line));
     errOutLine(line);
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "rtl/inkey.h"
+#include "term_support.h"
 #include "vm/codeblock.h"
 #include "vm/extend.h"
 #include "vm/gc.h"
@@ -13,50 +14,17 @@
 
 namespace {
 
-// A codeblock item over `code` (an owned copy), as run-time blocks are made.
+// A codeblock over `code`, as run-time blocks are made.
 VlItem makeBlock(const uint8_t* code, uint32_t len, uint16_t params) {
-  auto* cb = static_cast<VlCodeblock*>(vl_gcAlloc(sizeof(VlCodeblock), vl_codeblockReleaseBlock));
-  std::memset(cb, 0, sizeof *cb);
-  auto* copy = static_cast<uint8_t*>(vl_xgrab(len));
-  std::memcpy(copy, code, len);
-  cb->procname = "TEST";
-  cb->holders = 1;
-  cb->pcode = copy;
-  cb->codeLength = len;
-  cb->ownsCode = true;
   VlItem item;
-  item.type = VL_IT_BLOCK;
-  item.n16 = params;
-  item.n32 = 0;
-  item.u.blk.base = cb;
+  item.type = VL_IT_NIL;
+  vl_codeblockMacroNew(&item, code, len, params);
   return item;
 }
 
 VlItem trueBlock() {
   static const uint8_t code[] = {VL_P_PUTTRUE, VL_P_BLOCKEXIT};
   return makeBlock(code, sizeof code, 0);
-}
-
-// Calls a language function with the given arguments (null = NIL); the result is copied out.
-VlItem call(const char* name, std::initializer_list<const VlItem*> args) {
-  vl_vmPushSymbol(vl_dynsymFindName(name)->symbol);
-  vl_vmPushNil();
-  for (const VlItem* a : args) {
-    if (a) vl_vmPush(a);
-    else vl_vmPushNil();
-  }
-  vl_vmDo(static_cast<uint16_t>(args.size()));
-  VlItem out;
-  out.type = VL_IT_NIL;
-  vl_itemCopy(&out, &vl_stack.ret);
-  return out;
-}
-
-VlItem num(int n) {
-  VlItem v;
-  v.type = VL_IT_NIL;
-  vl_itemPutNI(&v, n);
-  return v;
 }
 
 int s_helpArgs = -1;
@@ -76,27 +44,31 @@ class SetKey : public ::testing::Test {
 };
 
 TEST_F(SetKey, BindQueryReplaceRemove) {
-  VlItem key = num(-1), a = trueBlock(), b = trueBlock(), nil;
-  nil.type = VL_IT_NIL;
-
-  VlItem r = call("SETKEY", {&key, &a});
-  EXPECT_TRUE(VL_IS_NIL(&r)) << "first binding returns no previous action";
-  r = call("SETKEY", {&key});
-  ASSERT_TRUE(VL_IS_BLOCK(&r));
-  EXPECT_EQ(r.u.blk.base, a.u.blk.base);
-  vl_itemClear(&r);
-
-  r = call("SETKEY", {&key, &b});
-  ASSERT_TRUE(VL_IS_BLOCK(&r)) << "rebinding returns the previous action";
-  EXPECT_EQ(r.u.blk.base, a.u.blk.base);
-  vl_itemClear(&r);
-
-  r = call("SETKEY", {&key, &nil});
-  ASSERT_TRUE(VL_IS_BLOCK(&r));
-  EXPECT_EQ(r.u.blk.base, b.u.blk.base);
-  vl_itemClear(&r);
-  r = call("SETKEY", {&key});
-  EXPECT_TRUE(VL_IS_NIL(&r)) << "a non-block action removes the binding";
+  VlItem a = trueBlock(), b = trueBlock();
+  Arg key(-1), nil;
+  {
+    VlResult r = vlCall("SETKEY", {&key, &a});
+    EXPECT_TRUE(VL_IS_NIL(&r.item)) << "first binding returns no previous action";
+  }
+  {
+    VlResult r = vlCall("SETKEY", {&key});
+    ASSERT_TRUE(VL_IS_BLOCK(&r.item));
+    EXPECT_EQ(r->u.blk.base, a.u.blk.base);
+  }
+  {
+    VlResult r = vlCall("SETKEY", {&key, &b});
+    ASSERT_TRUE(VL_IS_BLOCK(&r.item)) << "rebinding returns the previous action";
+    EXPECT_EQ(r->u.blk.base, a.u.blk.base);
+  }
+  {
+    VlResult r = vlCall("SETKEY", {&key, &nil});
+    ASSERT_TRUE(VL_IS_BLOCK(&r.item));
+    EXPECT_EQ(r->u.blk.base, b.u.blk.base);
+  }
+  {
+    VlResult r = vlCall("SETKEY", {&key});
+    EXPECT_TRUE(VL_IS_NIL(&r.item)) << "a non-block action removes the binding";
+  }
 
   // The table held its own copies: the blocks survive until we let go of them.
   EXPECT_EQ(a.u.blk.base->holders, 1);
@@ -106,35 +78,56 @@ TEST_F(SetKey, BindQueryReplaceRemove) {
 }
 
 TEST_F(SetKey, KeyZeroAndUnboundKeys) {
-  VlItem zero = num(0), other = num(500), a = trueBlock(), text;
-  text.type = VL_IT_NIL;
-  vl_itemPutC(&text, "not a block");
-  call("SETKEY", {&zero, &a});
-  VlItem r = call("SETKEY", {&zero});
-  EXPECT_TRUE(VL_IS_NIL(&r));
-  r = call("SETKEY", {&other, &text});
-  EXPECT_TRUE(VL_IS_NIL(&r)) << "a non-block for an unbound key binds nothing";
-  r = call("SETKEY", {&other});
-  EXPECT_TRUE(VL_IS_NIL(&r));
+  VlItem a = trueBlock();
+  Arg zero(0), other(500), text("not a block");
+  vlCall("SETKEY", {&zero, &a});
+  EXPECT_TRUE(VL_IS_NIL(vlCall("SETKEY", {&zero}).operator->()));
+  EXPECT_TRUE(VL_IS_NIL(vlCall("SETKEY", {&other, &text}).operator->())) << "a non-block for an unbound key binds nothing";
+  EXPECT_TRUE(VL_IS_NIL(vlCall("SETKEY", {&other}).operator->()));
   EXPECT_EQ(a.u.blk.base->holders, 1);
   vl_itemClear(&a);
-  vl_itemClear(&text);
 }
 
-TEST_F(SetKey, HelpKeyBindsTwentyEightToAThreeParameterBlock) {
-  call("__SETHELPK", {});
-  VlItem k28 = num(28);
-  VlItem r = call("SETKEY", {&k28});
-  ASSERT_TRUE(VL_IS_BLOCK(&r));
-  EXPECT_EQ(r.n16, 3);
-  vl_itemClear(&r);
+TEST_F(SetKey, AConditionThatAnswersFalseHidesTheAction) {
+  static const uint8_t refuse[] = {VL_P_PUTFALSE, VL_P_BLOCKEXIT};
+  // {|k| k == 28}: the condition gets the key code.
+  static const uint8_t is28[] = {VL_P_LOADLOCAL1, 1, VL_P_PUTINT8, 28, VL_P_EQ, VL_P_BLOCKEXIT};
+  VlItem action = trueBlock(), no = makeBlock(refuse, sizeof refuse, 1), yes = makeBlock(is28, sizeof is28, 1);
+  Arg k28(28);
+  vlCall("SETKEY", {&k28, &action, &no});
+  EXPECT_TRUE(VL_IS_NIL(vlCall("SETKEY", {&k28}).operator->()));
+  {
+    VlResult r = vlCall("SETKEY", {&k28, &action, &yes});
+    EXPECT_TRUE(VL_IS_BLOCK(&r.item)) << "the action is returned even while its condition refuses";
+  }
+  {
+    VlResult r = vlCall("SETKEY", {&k28});
+    ASSERT_TRUE(VL_IS_BLOCK(&r.item));
+    EXPECT_EQ(r->u.blk.base, action.u.blk.base);
+  }
+  vlCall("SETKEY", {&k28, &action});
+  {
+    VlResult r = vlCall("SETKEY", {&k28});
+    EXPECT_TRUE(VL_IS_BLOCK(&r.item)) << "rebinding without a condition drops the old one";
+  }
+  for (VlItem* b : {&action, &no, &yes}) vl_itemClear(b);
+}
+
+TEST_F(SetKey, HelpKeyCallsXHelpWithTheBlocksArguments) {
+  vlCall("__SETHELPK", {});
+  VlResult r = vlCall("SETKEY", {&Arg(28)});
+  ASSERT_TRUE(VL_IS_BLOCK(&r.item));
+  EXPECT_EQ(r->n16, 3);
+  s_helpArgs = -1;
+  Arg p(10), l(20), v(30);
+  VlItem* answer = vl_vmEvalBlockV(&r.item, 3, &p, &l, &v);
+  EXPECT_EQ(s_helpArgs, 3);
+  EXPECT_EQ(vl_itemGetNI(answer), 60) << "HELP's answer is the block's";
 }
 
 TEST_F(SetKey, XHelpForwardsEveryArgumentToHelp) {
-  VlItem a = num(1), b = num(2), c = num(4);
-  VlItem r = call("__XHELP", {&a, &b, &c});
+  EXPECT_EQ(vlCallN("__XHELP", {&Arg(1), &Arg(2), &Arg(4)}), 7);
   EXPECT_EQ(s_helpArgs, 3);
-  EXPECT_EQ(vl_itemGetNI(&r), 7);
 }
 
 }  // namespace
