@@ -58,9 +58,3 @@ VlSymbol* vl_compileFunction(VlSymbol* symbols, const VlCompiledModule& module, 
     if (module.symbols[i].function >= 0 && module.symbols[i].name == name) return &symbols[i];
   return nullptr;
 }
-
-const VlCompiledModule* vl_compileRegistered(const VlSymbol* symbols) {
-  for (const auto& m : loaded())
-    if (m->symbols.data() == symbols) return &m->compiled;
-  return nullptr;
-}

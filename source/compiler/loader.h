@@ -12,5 +12,3 @@ struct VlSymbol;
 VlSymbol* vl_compileRegister(VlCompiledModule&& module);
 // The symbol of a function the module defines, by name; null when it defines none of that name.
 VlSymbol* vl_compileFunction(VlSymbol* symbols, const VlCompiledModule& module, const char* name);
-// The module registered by vl_compileRegister whose symbol table this is.
-const VlCompiledModule* vl_compileRegistered(const VlSymbol* symbols);
