@@ -1,0 +1,2 @@
+// The smallest program: code before any FUNCTION is the starting procedure.
+? "Hello, world"
