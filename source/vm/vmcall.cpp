@@ -2,6 +2,8 @@
 // introspection functions.
 #include "vmcall.h"
 
+#include <sys/resource.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,28 @@ namespace {
 
 VlSymbol s_evalSymbol = {"__EVAL", VL_FS_PUBLIC, {nullptr}, nullptr};
 
+// Every call re-enters the executor on the host stack, so unbounded recursion in a program would
+// overflow it and crash. Calls stop with an internal error while there is still room to report.
+const char* s_hostStackLimit;
+
+void setHostStackLimit() {
+  char here;
+  struct rlimit rl{};
+  size_t size = 8u << 20;
+  if (getrlimit(RLIMIT_STACK, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < size) size = rl.rlim_cur;
+  s_hostStackLimit = &here - size * 3 / 4;
+}
+
+inline void checkHostStack() {
+  char probe;
+  if (!s_hostStackLimit) setHostStackLimit();
+  if (&probe < s_hostStackLimit) {
+    char depth[24];
+    std::snprintf(depth, sizeof depth, "%u", vl_stack.callDepth);
+    vl_errInternal(9000, "Too many nested calls (%s): the program recursed too deep", depth, nullptr);
+  }
+}
+
 // Opens the frame of a call whose symbol, self and n arguments are on the stack.
 struct Frame {
   int32_t prevBase;
@@ -33,6 +57,7 @@ inline Frame openFrame(uint16_t n, const char* from) {
     vl_stackDump();
     vl_errInternal(9015, "Symbol item expected from %s", from, nullptr);
   }
+  checkHostStack();
   Frame f{static_cast<int32_t>(vl_stack.base - vl_stack.items), vl_stack.staticsBase, vl_vmLineBase};
   VlItem* symItem = *symSlot;
   symItem->n16 = 0;
@@ -116,6 +141,7 @@ void noMethodError(const char* className, const char* message) {
 VlSymbol* vl_vmEvalSymbol() { return &s_evalSymbol; }
 
 void vl_vmRegisterEvalSymbol() {
+  setHostStackLimit();  // start-up runs near the bottom of the host stack
   s_evalSymbol.value.func = vl_codeblockEvaluate;
   s_evalSymbol.dynsym = VL_SYM_DEFINED;
   vl_dynsymNew(&s_evalSymbol, nullptr);
